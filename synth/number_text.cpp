@@ -1,0 +1,1 @@
+#include "synth/number_text.h"

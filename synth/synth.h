@@ -1,0 +1,85 @@
+#pragma once
+// The oscillator bank and the synthesis state, with the set-up of a period and
+// the per-sample computation. One instance lives as long as the program.
+//
+// Precision: every store into a record field or a synthesis value rounds to its
+// type (32-bit float for every real field); arithmetic between stores is done in
+// long double (64-bit significand); rounding to integers is to nearest, ties to
+// even. Faults raise EInvalidOp, EZeroDivide or EOverflow.
+#include <array>
+#include <cfloat>
+#include <cstdint>
+#include <string_view>
+
+#include "osc_record.h"
+
+static_assert(LDBL_MANT_DIG == 64, "the synthesis needs the x87 extended format");
+
+namespace zelvo {
+
+class TSynth {
+public:
+    static constexpr int kBankSize = 26;   // records 0..25
+    static constexpr int kMaxOscillators = 25;
+    static constexpr int kPinkRows = 13;
+
+    TSynth();  // seeds the random source from the system, once
+
+    std::array<TOscRecord, kBankSize> Oscillators{};
+    int32_t OscCount = 3;
+    int32_t LastOsc = 0;
+    int32_t SampleRate = 0;
+    int32_t SampleIndex = 0;
+    int32_t PeriodSamples = 0;
+    std::array<float, kPinkRows> PinkRows{};
+
+    // Prepares the start of a period. DurationText is the period in seconds, read
+    // with either decimal separator.
+    void PrepareSweep(std::string_view DurationText, char DecimalSeparator);
+
+    // One sample of the mix: channel 0 is the left pass (which advances every
+    // oscillator by one frame), any other value the right pass.
+    int32_t ComputeSample(uint8_t Channel);
+
+    static int32_t SquareOf(float X);
+    static float TriangleOf(float Phase);
+    float PinkNoise(int32_t Index);
+
+    // The random source: one stream of values in [0, 1) for both noise kinds.
+    void SeedRandom(uint64_t Seed);
+    long double NextRandom();
+
+    // Tests compare the fast evaluation of sines against the plain one; both must
+    // give identical results.
+    void SetPlainEvaluation(bool Plain) { FPlain = Plain; }
+
+    // How often the fast path could not decide a rounding and fell back (for the
+    // benchmark's report).
+    uint64_t FallbackCount() const { return FFallbacks; }
+
+private:
+    long double SineTerm(int Osc, float Phase, float Sum, float Gain, float& Result);
+    float WaveValueTimesGain(int Osc, const TOscRecord& R, float Sum);
+    float SineOf(int Osc, float Phase);
+
+    uint64_t FRng[4]{};
+    bool FPlain = false;
+    uint64_t FFallbacks = 0;
+    // sin(Phase) of each oscillator's last evaluation, reused while its phase
+    // has not moved (the right pass reads the phase the left pass set).
+    std::array<uint32_t, kBankSize> FSinPhaseBits{};
+    std::array<double, kBankSize> FSinValue{};
+    std::array<bool, kBankSize> FSinValid{};
+};
+
+// The 16-bit sample kept from ComputeSample's result: saturated at the 16-bit
+// range instead of wrapping round to a full-scale click.
+inline int16_t SampleToPcm16(int32_t V) {
+    return static_cast<int16_t>(V > 32767 ? 32767 : (V < -32768 ? -32768 : V));
+}
+
+// Rounds an extended value to a 32-bit float store, raising instead of letting an
+// overflow or a NaN through.
+float StoreF32(long double V);
+
+} // namespace zelvo
