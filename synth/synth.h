@@ -58,9 +58,10 @@ public:
     uint64_t FallbackCount() const { return FFallbacks; }
 
 private:
-    long double SineTerm(int Osc, float Phase, float Sum, float Gain, float& Result);
-    float WaveValueTimesGain(int Osc, const TOscRecord& R, float Sum);
-    float SineOf(int Osc, float Phase);
+    float AddWave(int Osc, const TOscRecord& R, float Sum);
+    float SineF32(int Osc, float Phase);
+    double SineOf(int Osc, float Phase);
+    float TriangleFast(int Osc, float Phase);
 
     uint64_t FRng[4]{};
     bool FPlain = false;
@@ -69,7 +70,6 @@ private:
     // has not moved (the right pass reads the phase the left pass set).
     std::array<uint32_t, kBankSize> FSinPhaseBits{};
     std::array<double, kBankSize> FSinValue{};
-    std::array<bool, kBankSize> FSinValid{};
 };
 
 // The 16-bit sample kept from ComputeSample's result: saturated at the 16-bit

@@ -1,0 +1,44 @@
+#pragma once
+// Renders one period of the signal into a WAV file: 44-byte RIFF header, then
+// 16-bit stereo frames. The writer touches no window: it reports to its host.
+#include <cstdint>
+#include <string>
+
+#include "synth/synth.h"
+
+namespace zelvo {
+
+enum class TExportOutcome { eoCompleted, eoCancelled, eoFailed };
+
+class TWaveExportHost {
+public:
+    virtual ~TWaveExportHost() = default;
+    virtual void BeginExport() = 0;
+    // After every 10000th frame; the host lets its event loop run here.
+    virtual void ShowProgress(int Percent) = 0;
+    virtual bool CancelRequested() = 0;
+    virtual void EndExport(TExportOutcome Outcome) = 0;
+};
+
+// The largest period a WAV file can describe: its RIFF size is 36 + 4N in 32 bits.
+constexpr int64_t kMaxWaveFrames = (0xFFFFFFFFll - 36) / 4;
+
+// Raises ERangeError when a period of PeriodSamples frames cannot be written as a
+// WAV file (negative, or beyond the RIFF size limit). The export command calls it
+// before it asks for a file name.
+void CheckWaveExportable(int32_t PeriodSamples);
+
+// The 44-byte header of a file of Frames stereo frames at SampleRate.
+void MakeWaveHeader(uint8_t Header[44], int32_t SampleRate, uint32_t Frames);
+
+// Progress of frame Index of N in percent, halves to even, without overflow.
+int ProgressPercent(int64_t Index, int64_t N);
+
+// Writes one period (Synth.PeriodSamples frames, as PrepareSweep left the bank)
+// into Filename. The file appears only when complete: it is written under a
+// temporary name in the same folder and moved over Filename at the end, so a
+// cancelled or failed export leaves an existing file untouched. Every outcome
+// reaches the host through EndExport; nothing is thrown.
+void WriteWaveData(TSynth& Synth, const std::string& Filename, TWaveExportHost& Host);
+
+} // namespace zelvo
