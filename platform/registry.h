@@ -4,6 +4,7 @@
 // the user's configuration folder and is written atomically, so a crash while
 // writing never loses the settings that were there.
 #include <QString>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -38,6 +39,10 @@ public:
     // Raise ERegistryException with the texts above.
     int32_t ReadInteger(const QString& Name);
     void WriteInteger(const QString& Name, int32_t Value);
+
+private:
+    QString FCurrentKey;  // normalised path of the open key
+    bool FKeyOpen = false;
 };
 
 } // namespace zelvo

@@ -1,0 +1,264 @@
+#include "platform/registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QStringList>
+
+// The store is one INI-like text file: a section per key, named by the key's
+// path without the leading separator ("[Software\Quorvin\Zelvo]"), and a line
+// "Name=decimal" per value. Key and value names compare without regard to case,
+// as registry names do. The file is read again for every operation, so that
+// several TRegistry objects (and several running programs) see the same data,
+// and it is replaced as a whole through a temporary file and a rename.
+
+namespace zelvo {
+namespace {
+
+const char* const FileName = "Zelvo.ini";
+
+QString& StorageFolderOverride() {
+    static QString Folder;
+    return Folder;
+}
+
+struct TValue {
+    QString Name;
+    QString Text;
+};
+
+struct TSection {
+    QString Key;  // normalised path, e.g. "Software\Quorvin\Zelvo"
+    QList<TValue> Values;
+};
+
+struct TDocument {
+    bool Readable = true;  // false: the file exists but could not be read
+    QList<TSection> Sections;
+};
+
+QString StoreFilePath() { return QDir(TRegistry::StorageFolder()).filePath(FileName); }
+
+// "\Software\\Quorvin\" and "Software\Quorvin" name the same key.
+QString NormaliseKey(const QString& Path) {
+    return Path.split(QLatin1Char('\\'), Qt::SkipEmptyParts).join(QLatin1Char('\\'));
+}
+
+bool SameName(const QString& A, const QString& B) { return A.compare(B, Qt::CaseInsensitive) == 0; }
+
+TDocument LoadDocument() {
+    TDocument Doc;
+    QFile File(StoreFilePath());
+    if (!File.exists())
+        return Doc;
+    if (!File.open(QIODevice::ReadOnly)) {
+        Doc.Readable = false;
+        return Doc;
+    }
+    const QString Text = QString::fromUtf8(File.readAll());
+    if (File.error() != QFileDevice::NoError) {
+        Doc.Readable = false;
+        return Doc;
+    }
+    TSection* Current = nullptr;
+    for (const QString& RawLine : Text.split(QLatin1Char('\n'))) {
+        const QString Line = RawLine.trimmed();
+        if (Line.isEmpty() || Line.startsWith(QLatin1Char(';')) || Line.startsWith(QLatin1Char('#')))
+            continue;
+        if (Line.startsWith(QLatin1Char('[')) && Line.endsWith(QLatin1Char(']'))) {
+            const QString Key = NormaliseKey(Line.mid(1, Line.size() - 2));
+            Current = nullptr;
+            for (TSection& S : Doc.Sections)
+                if (SameName(S.Key, Key))
+                    Current = &S;
+            if (!Current) {
+                Doc.Sections.append(TSection{Key, {}});
+                Current = &Doc.Sections.last();
+            }
+            continue;
+        }
+        const qsizetype Eq = Line.indexOf(QLatin1Char('='));
+        if (!Current || Eq <= 0)
+            continue;  // a line outside any key, or without a name: not ours
+        const QString Name = Line.left(Eq).trimmed();
+        const QString Value = Line.mid(Eq + 1).trimmed();
+        bool Replaced = false;
+        for (TValue& V : Current->Values)
+            if (SameName(V.Name, Name)) {
+                V.Text = Value;
+                Replaced = true;
+            }
+        if (!Replaced)
+            Current->Values.append(TValue{Name, Value});
+    }
+    return Doc;
+}
+
+bool SaveDocument(const TDocument& Doc) {
+    QByteArray Data;
+    for (const TSection& S : Doc.Sections) {
+        if (!Data.isEmpty())
+            Data += '\n';
+        Data += '[' + S.Key.toUtf8() + "]\n";
+        for (const TValue& V : S.Values)
+            Data += V.Name.toUtf8() + '=' + V.Text.toUtf8() + '\n';
+    }
+    const QString Path = StoreFilePath();
+    if (!QDir().mkpath(QFileInfo(Path).absolutePath()))
+        return false;
+    // Never fall back to writing in place: that is what could leave a torn file.
+    // Unbuffered, so that a short write shows here: QSaveFile would otherwise
+    // commit a file whose buffered tail failed to reach the disk.
+    QSaveFile File(Path);
+    File.setDirectWriteFallback(false);
+    if (!File.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    if (File.write(Data) != Data.size())
+        return false;  // the destructor throws the temporary file away
+    return File.commit();
+}
+
+TSection* FindSection(TDocument& Doc, const QString& Key) {
+    for (TSection& S : Doc.Sections)
+        if (SameName(S.Key, Key))
+            return &S;
+    return nullptr;
+}
+
+// A key exists when it has a section of its own or is the parent of one; the
+// root always exists.
+bool KeyExistsIn(const TDocument& Doc, const QString& Key) {
+    if (Key.isEmpty())
+        return true;
+    const QString Prefix = Key + QLatin1Char('\\');
+    for (const TSection& S : Doc.Sections)
+        if (SameName(S.Key, Key) || S.Key.startsWith(Prefix, Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+const TValue* FindValue(TDocument& Doc, const QString& Key, const QString& Name) {
+    TSection* S = FindSection(Doc, Key);
+    if (!S)
+        return nullptr;
+    for (const TValue& V : S->Values)
+        if (SameName(V.Name, Name))
+            return &V;
+    return nullptr;
+}
+
+// Names that the file format could not give back unchanged.
+bool StorableName(const QString& Name) {
+    return !Name.isEmpty() && Name == Name.trimmed() && !Name.contains(QLatin1Char('=')) &&
+           !Name.contains(QLatin1Char('\n')) && !Name.contains(QLatin1Char('\r')) &&
+           !Name.startsWith(QLatin1Char('[')) && !Name.startsWith(QLatin1Char(';')) &&
+           !Name.startsWith(QLatin1Char('#'));
+}
+
+ERegistryException RegistryError(const char* Format, const QString& Name) {
+    return ERegistryException(QString::fromLatin1(Format).arg(Name).toStdString());
+}
+
+} // namespace
+
+TRegistry::TRegistry() = default;
+
+TRegistry::~TRegistry() { CloseKey(); }
+
+void TRegistry::SetStorageFolder(const QString& Folder) { StorageFolderOverride() = Folder; }
+
+QString TRegistry::StorageFolder() {
+    if (!StorageFolderOverride().isEmpty())
+        return StorageFolderOverride();
+    // Per user: a desktop user cannot write settings for the whole machine.
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+        .filePath(QStringLiteral("Quorvin"));
+}
+
+// A path with a leading separator starts at the root; any other is relative to
+// the open key.
+static QString ResolveKey(const QString& Key, bool KeyOpen, const QString& CurrentKey) {
+    if (Key.startsWith(QLatin1Char('\\')) || !KeyOpen)
+        return NormaliseKey(Key);
+    return NormaliseKey(CurrentKey + QLatin1Char('\\') + Key);
+}
+
+bool TRegistry::KeyExists(const QString& Key) {
+    const TDocument Doc = LoadDocument();
+    return Doc.Readable && KeyExistsIn(Doc, ResolveKey(Key, FKeyOpen, FCurrentKey));
+}
+
+bool TRegistry::OpenKey(const QString& Key, bool CanCreate) {
+    const QString Path = ResolveKey(Key, FKeyOpen, FCurrentKey);
+    CloseKey();
+    TDocument Doc = LoadDocument();
+    // A file that exists but cannot be read is never replaced: that would lose it.
+    if (!Doc.Readable)
+        return false;
+    if (!KeyExistsIn(Doc, Path)) {
+        if (!CanCreate)
+            return false;
+        Doc.Sections.append(TSection{Path, {}});
+        if (!SaveDocument(Doc))
+            return false;
+    }
+    FCurrentKey = Path;
+    FKeyOpen = true;
+    return true;
+}
+
+void TRegistry::CloseKey() {
+    FCurrentKey.clear();
+    FKeyOpen = false;
+}
+
+bool TRegistry::ValueExists(const QString& Name) {
+    if (!FKeyOpen)
+        return false;
+    TDocument Doc = LoadDocument();
+    return Doc.Readable && FindValue(Doc, FCurrentKey, Name) != nullptr;
+}
+
+int32_t TRegistry::ReadInteger(const QString& Name) {
+    if (!FKeyOpen)
+        throw RegistryError("Failed to get data for '%1'", Name);
+    TDocument Doc = LoadDocument();
+    const TValue* V = Doc.Readable ? FindValue(Doc, FCurrentKey, Name) : nullptr;
+    if (!V)
+        throw RegistryError("Failed to get data for '%1'", Name);
+    bool Ok = false;
+    const int32_t Result = V->Text.toInt(&Ok, 10);
+    if (!Ok)
+        throw RegistryError("Invalid data type for '%1'", Name);
+    return Result;
+}
+
+void TRegistry::WriteInteger(const QString& Name, int32_t Value) {
+    if (!FKeyOpen || !StorableName(Name))
+        throw RegistryError("Failed to set data for '%1'", Name);
+    TDocument Doc = LoadDocument();
+    if (!Doc.Readable)
+        throw RegistryError("Failed to set data for '%1'", Name);
+    TSection* S = FindSection(Doc, FCurrentKey);
+    if (!S) {
+        // Another writer may have dropped the key since it was opened.
+        Doc.Sections.append(TSection{FCurrentKey, {}});
+        S = &Doc.Sections.last();
+    }
+    const QString Text = QString::number(Value);
+    bool Replaced = false;
+    for (TValue& V : S->Values)
+        if (SameName(V.Name, Name)) {
+            V.Text = Text;
+            Replaced = true;
+        }
+    if (!Replaced)
+        S->Values.append(TValue{Name, Text});
+    if (!SaveDocument(Doc))
+        throw RegistryError("Failed to set data for '%1'", Name);
+}
+
+} // namespace zelvo

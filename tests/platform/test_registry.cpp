@@ -1,0 +1,246 @@
+#include "platform/registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <csignal>
+#include <sys/resource.h>
+
+using zelvo::ERegistryException;
+using zelvo::TRegistry;
+
+namespace {
+
+const QString Key = QStringLiteral("\\Software\\Quorvin\\Zelvo");
+
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Temp.isValid());
+        Folder = Temp.filePath(QStringLiteral("config"));
+        TRegistry::SetStorageFolder(Folder);
+    }
+    void TearDown() override { TRegistry::SetStorageFolder(QString()); }
+
+    QString FilePath() const { return QDir(Folder).filePath(QStringLiteral("Zelvo.ini")); }
+
+    void WriteRaw(const QByteArray& Data) {
+        ASSERT_TRUE(QDir().mkpath(Folder));
+        QFile F(FilePath());
+        ASSERT_TRUE(F.open(QIODevice::WriteOnly));
+        F.write(Data);
+    }
+
+    QByteArray ReadRaw() const {
+        QFile F(FilePath());
+        return F.open(QIODevice::ReadOnly) ? F.readAll() : QByteArray();
+    }
+
+    QTemporaryDir Temp;
+    QString Folder;
+};
+
+// The message of the exception that Fn throws, or "" when it throws none.
+template <class F>
+std::string ErrorOf(F&& Fn) {
+    try {
+        Fn();
+    } catch (const ERegistryException& E) {
+        return E.what();
+    }
+    return {};
+}
+
+TEST_F(RegistryTest, KeyIsMissingUntilCreated) {
+    TRegistry Reg;
+    EXPECT_FALSE(Reg.KeyExists(Key));
+    EXPECT_FALSE(Reg.OpenKey(Key, false));
+    EXPECT_FALSE(QFile::exists(FilePath())) << "looking must not create anything";
+
+    EXPECT_TRUE(Reg.OpenKey(Key, true));
+    EXPECT_TRUE(QFile::exists(FilePath()));
+    EXPECT_TRUE(Reg.KeyExists(Key));
+    EXPECT_TRUE(Reg.KeyExists(QStringLiteral("\\Software\\Quorvin")));  // parents exist
+    EXPECT_TRUE(Reg.KeyExists(QStringLiteral("\\software\\QUORVIN\\zelvo\\")));
+    EXPECT_FALSE(Reg.KeyExists(QStringLiteral("\\Software\\Quorvin\\Other")));
+    EXPECT_FALSE(Reg.ValueExists(QStringLiteral("Fs")));
+
+    TRegistry Other;
+    EXPECT_TRUE(Other.OpenKey(Key, false));
+}
+
+TEST_F(RegistryTest, IntegersRoundTripThroughTheFile) {
+    const struct {
+        const char* Name;
+        int32_t Value;
+    } Cases[] = {{"Fs", 5}, {"Buffers", 0}, {"WaveDevice", -1}, {"Low", INT32_MIN}, {"High", INT32_MAX}};
+    {
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(Key, true));
+        for (const auto& C : Cases) {
+            EXPECT_FALSE(Reg.ValueExists(QString::fromLatin1(C.Name)));
+            Reg.WriteInteger(QString::fromLatin1(C.Name), C.Value);
+            EXPECT_TRUE(Reg.ValueExists(QString::fromLatin1(C.Name)));
+        }
+        Reg.WriteInteger(QStringLiteral("fs"), 4);  // names ignore case: replaces "Fs"
+    }
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(Key, false));
+    EXPECT_EQ(Reg.ReadInteger(QStringLiteral("Fs")), 4);
+    EXPECT_EQ(ReadRaw().count("Fs="), 1) << ReadRaw().constData();
+    for (const auto& C : Cases) {
+        if (QString::fromLatin1(C.Name) != QStringLiteral("Fs")) {
+            EXPECT_EQ(Reg.ReadInteger(QString::fromLatin1(C.Name)), C.Value) << C.Name;
+        }
+    }
+}
+
+TEST_F(RegistryTest, TwoObjectsSeeEachOthersWrites) {
+    TRegistry A, B;
+    ASSERT_TRUE(A.OpenKey(Key, true));
+    ASSERT_TRUE(B.OpenKey(Key, false));
+    A.WriteInteger(QStringLiteral("Fs"), 3);
+    EXPECT_TRUE(B.ValueExists(QStringLiteral("Fs")));
+    EXPECT_EQ(B.ReadInteger(QStringLiteral("Fs")), 3);
+    B.WriteInteger(QStringLiteral("Buffers"), 1);
+    A.WriteInteger(QStringLiteral("Fs"), 2);  // must not drop B's value
+    EXPECT_EQ(B.ReadInteger(QStringLiteral("Buffers")), 1);
+    EXPECT_EQ(B.ReadInteger(QStringLiteral("Fs")), 2);
+}
+
+TEST_F(RegistryTest, HandEditedFileIsReadAndOtherKeysSurviveAWrite) {
+    WriteRaw("; settings\n[software\\quorvin\\zelvo]\n  fs = 4 \n\n[Software\\Other]\nKeep=7\n");
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(Key, false));
+    EXPECT_EQ(Reg.ReadInteger(QStringLiteral("Fs")), 4);
+    Reg.WriteInteger(QStringLiteral("Buffers"), 2);
+    ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software\\Other"), false));
+    EXPECT_EQ(Reg.ReadInteger(QStringLiteral("Keep")), 7);
+}
+
+TEST_F(RegistryTest, ReadErrorsCarryTheValueName) {
+    const char* NotIntegers[] = {"abc", "1.5", "", "4294967296", "-2147483649", "0x10", "5 6"};
+    for (const char* Text : NotIntegers) {
+        WriteRaw(QByteArray("[Software\\Quorvin\\Zelvo]\nFs=") + Text + "\n");
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(Key, false));
+        EXPECT_TRUE(Reg.ValueExists(QStringLiteral("Fs"))) << Text;
+        EXPECT_EQ(ErrorOf([&] { Reg.ReadInteger(QStringLiteral("Fs")); }), "Invalid data type for 'Fs'")
+            << Text;
+    }
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(Key, false));
+    EXPECT_EQ(ErrorOf([&] { Reg.ReadInteger(QStringLiteral("Buffers")); }),
+              "Failed to get data for 'Buffers'");
+    Reg.CloseKey();
+    EXPECT_FALSE(Reg.ValueExists(QStringLiteral("Fs")));
+    EXPECT_EQ(ErrorOf([&] { Reg.ReadInteger(QStringLiteral("Fs")); }), "Failed to get data for 'Fs'");
+    EXPECT_EQ(ErrorOf([&] { Reg.WriteInteger(QStringLiteral("Fs"), 1); }), "Failed to set data for 'Fs'");
+}
+
+TEST_F(RegistryTest, FolderUnderARegularFileCannotBeWritten) {
+    QFile Blocker(Temp.filePath(QStringLiteral("plain")));
+    ASSERT_TRUE(Blocker.open(QIODevice::WriteOnly));
+    Blocker.close();
+    TRegistry::SetStorageFolder(Temp.filePath(QStringLiteral("plain/config")));
+    TRegistry Reg;
+    EXPECT_FALSE(Reg.KeyExists(Key));
+    EXPECT_FALSE(Reg.OpenKey(Key, true));
+    EXPECT_EQ(ErrorOf([&] { Reg.WriteInteger(QStringLiteral("WaveDevice"), 0); }),
+              "Failed to set data for 'WaveDevice'");
+}
+
+TEST_F(RegistryTest, ReadOnlyFolderRefusesWrites) {
+    {
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(Key, true));
+        Reg.WriteInteger(QStringLiteral("Fs"), 1);
+    }
+    const QString Other = Temp.filePath(QStringLiteral("empty"));
+    ASSERT_TRUE(QDir().mkpath(Other));
+    const auto ReadOnly = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup;
+    ASSERT_TRUE(QFile::setPermissions(Folder, ReadOnly));
+    ASSERT_TRUE(QFile::setPermissions(Other, ReadOnly));
+    QFile Probe(QDir(Folder).filePath(QStringLiteral("probe")));
+    if (Probe.open(QIODevice::WriteOnly)) {
+        Probe.close();
+        Probe.remove();
+        QFile::setPermissions(Folder, ReadOnly | QFile::WriteOwner);
+        GTEST_SKIP() << "permissions do not stop this user (root)";
+    }
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(Key, false));  // reading still works
+    EXPECT_EQ(Reg.ReadInteger(QStringLiteral("Fs")), 1);
+    EXPECT_EQ(ErrorOf([&] { Reg.WriteInteger(QStringLiteral("Buffers"), 2); }),
+              "Failed to set data for 'Buffers'");
+    EXPECT_FALSE(Reg.ValueExists(QStringLiteral("Buffers")));
+
+    TRegistry::SetStorageFolder(Other);
+    EXPECT_FALSE(Reg.OpenKey(Key, true)) << "a key that cannot be created is not open";
+    QFile::setPermissions(Folder, ReadOnly | QFile::WriteOwner);
+    QFile::setPermissions(Other, ReadOnly | QFile::WriteOwner);
+}
+
+TEST_F(RegistryTest, UnreadableStoreIsNeverReplaced) {
+    // A directory where the file should be: it exists but cannot be read as one.
+    ASSERT_TRUE(QDir().mkpath(FilePath()));
+    TRegistry Reg;
+    EXPECT_FALSE(Reg.KeyExists(Key));
+    EXPECT_FALSE(Reg.OpenKey(Key, true));
+    EXPECT_TRUE(QFileInfo(FilePath()).isDir());
+}
+
+// A write that fails part-way (here: the file-size limit, which binds root as
+// well) must leave the previous file whole, never a truncated one.
+TEST_F(RegistryTest, FailedWriteLeavesTheOldFileIntact) {
+    {
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(Key, true));
+        Reg.WriteInteger(QStringLiteral("Fs"), 3);
+        Reg.WriteInteger(QStringLiteral("Buffers"), 1);
+        Reg.WriteInteger(QStringLiteral("BufferSize"), 4);
+    }
+    const QByteArray Before = ReadRaw();
+    ASSERT_GT(Before.size(), 16);
+
+    rlimit Saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Saved), 0);
+    auto* const OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit Small = Saved;
+    Small.rlim_cur = 16;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Small), 0);
+    std::string Error;
+    {
+        TRegistry Reg;
+        if (Reg.OpenKey(Key, false))
+            Error = ErrorOf([&] { Reg.WriteInteger(QStringLiteral("CDformat"), 1); });
+    }
+    setrlimit(RLIMIT_FSIZE, &Saved);
+    std::signal(SIGXFSZ, OldHandler);
+
+    EXPECT_EQ(Error, "Failed to set data for 'CDformat'");
+    EXPECT_EQ(ReadRaw(), Before);
+    EXPECT_EQ(QDir(Folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Zelvo.ini")})
+        << "no temporary file is left behind";
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(Key, false));
+    EXPECT_EQ(Reg.ReadInteger(QStringLiteral("Fs")), 3);
+    EXPECT_FALSE(Reg.ValueExists(QStringLiteral("CDformat")));
+}
+
+TEST(RegistryStorage, DefaultsToThePerUserConfigFolder) {
+    TRegistry::SetStorageFolder(QString());
+    const QString Default = TRegistry::StorageFolder();
+    EXPECT_TRUE(Default.endsWith(QStringLiteral("/Quorvin"))) << Default.toStdString();
+    TRegistry::SetStorageFolder(QStringLiteral("/somewhere"));
+    EXPECT_EQ(TRegistry::StorageFolder(), QStringLiteral("/somewhere"));
+    TRegistry::SetStorageFolder(QString());
+    EXPECT_EQ(TRegistry::StorageFolder(), Default);
+}
+
+} // namespace
