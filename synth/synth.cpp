@@ -52,29 +52,31 @@ inline uint32_t Bits(float F) {
 
 inline uint64_t Rotl(uint64_t X, int K) { return (X << K) | (X >> (64 - K)); }
 
-// The last rounding of the fast paths: the exact result lies within E of T, so
-// when both ends of that interval round to the same float, so does the exact
-// result (rounding is monotonic).
-inline bool RoundsSurely(long double T, long double E, float& Out) {
+// The fast paths compute in double precision and bound their distance E from the
+// extended computation they stand for. When both ends of [T - E, T + E] round to
+// the same float, so does the extended result (rounding is monotonic), and that
+// float is taken; otherwise the extended computation runs.
+inline bool RoundsSurely(double T, double E, float& Out) {
     const float Lo = static_cast<float>(T - E);
     const float Hi = static_cast<float>(T + E);
-    if (Lo != Hi || !std::isfinite(Lo)) return false;
+    if (Lo != Hi || !(Lo <= 3.40282347e+38f && Lo >= -3.40282347e+38f)) return false;
     Out = Lo;
     return true;
 }
 
-// The bound on the difference between a double-precision sine (or arcsine) and
-// the extended one, relative to the value, with a wide margin over the libraries'
-// error of about one unit in the last place of each.
-constexpr long double kFastRelError = 0x1p-46L;
+// Relative bound for a double-precision rounding step, four times what one
+// step can cost, so that a few steps and the extended ones stay inside it.
+constexpr double kStep = 0x1p-50;
+// Relative bound for the library's double sine or arcsine against the extended
+// ones (each within about one unit in the last place), with a wide margin.
+constexpr double kLib = 0x1p-46;
+constexpr double kTwoPiD = 6.283185307179586476925;
 
 } // namespace
 
-float StoreF32(long double V) {
-    const float F = static_cast<float>(V);
+void RaiseStoreFault(long double V) {
     if (std::isnan(V)) throw EInvalidOp();
-    if (std::isinf(F) && !std::isinf(V)) throw EOverflow();
-    return F;
+    throw EOverflow();
 }
 
 TSynth::TSynth() {
@@ -82,6 +84,8 @@ TSynth::TSynth() {
     SeedRandom((static_cast<uint64_t>(Rd()) << 32) ^ Rd());
     FSinPhaseBits.fill(Bits(0.0f));  // sin(0) = 0: the cache is valid from the start
     FSinValue.fill(0.0);
+    FTriPhaseBits.fill(Bits(0.0f));
+    FTriValue.fill(0.0f);
 }
 
 void TSynth::SeedRandom(uint64_t Seed) {
@@ -148,12 +152,21 @@ float TSynth::TriangleOf(float Phase) {
     return StoreF32(atanl(Sl / sqrtl(1.0L - Sl * Sl)) * 2.0L / kPi);
 }
 
+// A random value rounded to a row's float: k / 2^32 rounds exactly as k does.
+float TSynth::PinkRandom() {
+    const long double U = NextRandom();
+    return static_cast<float>(static_cast<uint32_t>(U * 0x1p32L)) * 0x1p-32f;
+}
+
 float TSynth::PinkNoise(int32_t Index) {
-    PinkRows[0] = StoreF32(NextRandom());
+    PinkRows[0] = PinkRandom();
     for (int K = 1; K < kPinkRows; ++K)
-        if ((Index & kPinkMask[K]) == kPinkValue[K]) PinkRows[K] = StoreF32(NextRandom());
+        if ((Index & kPinkMask[K]) == kPinkValue[K]) PinkRows[K] = PinkRandom();
+    // Adding two floats exactly and rounding once to float is what a float
+    // addition does, so the rows are summed in float arithmetic; the rows lie in
+    // [0, 1], so the sum cannot overflow.
     float Total = 0.0f;
-    for (int K = 0; K < kPinkRows; ++K) Total = StoreF32(static_cast<long double>(Total) + PinkRows[K]);
+    for (int K = 0; K < kPinkRows; ++K) Total += PinkRows[K];
     return StoreF32(static_cast<long double>(Total) / 6.5L - 1.0L);
 }
 
@@ -162,7 +175,7 @@ float TSynth::SineF32(int Osc, float Phase) {
     if (!FPlain) {
         const double W = SineOf(Osc, Phase);
         float Out;
-        if (RoundsSurely(W, std::fabs(static_cast<long double>(W)) * kFastRelError, Out)) return Out;
+        if (RoundsSurely(W, std::fabs(W) * kLib, Out)) return Out;
         ++FFallbacks;
     }
     return StoreF32(sinl(Phase));
@@ -178,50 +191,125 @@ double TSynth::SineOf(int Osc, float Phase) {
 }
 
 float TSynth::TriangleFast(int Osc, float Phase) {
+    const uint32_t B = Bits(Phase);
+    if (FTriPhaseBits[Osc] != B) {
+        FTriValue[Osc] = TriangleUncached(Osc, Phase);
+        FTriPhaseBits[Osc] = B;
+    }
+    return FTriValue[Osc];
+}
+
+float TSynth::TriangleUncached(int Osc, float Phase) {
     const float S = SineF32(Osc, Phase);
     if (std::fabs(S) == 1.0f) return S;
     if (!FPlain) {
         // 2/pi * arcsin(s) is the arctangent form's exact value
-        const long double R = static_cast<long double>(std::asin(static_cast<double>(S))) * 2.0L / kPi;
+        const double R = std::asin(static_cast<double>(S)) * (2.0 / 3.14159265358979323846);
         float Out;
-        if (RoundsSurely(R, std::fabs(R) * kFastRelError, Out)) return Out;
+        if (RoundsSurely(R, std::fabs(R) * kLib, Out)) return Out;
         ++FFallbacks;
     }
     const long double Sl = S;
     return StoreF32(atanl(Sl / sqrtl(1.0L - Sl * Sl)) * 2.0L / kPi);
 }
 
-// Sum + w * Gain of one oscillator, rounded to the running sum's float.
+// Sum + w * Gain of one oscillator, rounded to the running sum's float. Each
+// fast path stands for the extended expression of its fallback.
 float TSynth::AddWave(int Osc, const TOscRecord& R, float Sum) {
     const long double G = R.Gain;
+    float Out;
     switch (R.WaveKind) {
     case wkSine: {
         // A finite phase with no gain adds nothing; skip the sine.
         if (R.Gain == 0.0f && std::isfinite(R.Phase)) return Sum;
         if (!FPlain) {
-            const double W = SineOf(Osc, R.Phase);
-            const long double P = static_cast<long double>(W) * G;
-            const long double T = Sum + P;
-            float Out;
-            if (RoundsSurely(T, std::fabs(P) * kFastRelError + std::fabs(T) * 0x1p-60L, Out)) return Out;
+            const double P = SineOf(Osc, R.Phase) * R.Gain;
+            const double T = Sum + P;
+            if (RoundsSurely(T, std::fabs(P) * kLib + std::fabs(T) * kStep, Out)) return Out;
             ++FFallbacks;
         }
         return StoreF32(Sum + sinl(R.Phase) * G);
     }
-    case wkSquare:
+    case wkSquare: {
         if (R.Gain == 0.0f && std::isfinite(R.Phase)) return Sum;
-        return StoreF32(Sum + static_cast<long double>(SquareOf(SineF32(Osc, R.Phase))) * G);
-    case wkTriangular:
+        const int32_t W = SquareOf(SineF32(Osc, R.Phase));
+        if (!FPlain) {
+            // two floats added exactly and rounded once: a float addition
+            Out = Sum + (W > 0 ? R.Gain : -R.Gain);
+            if (std::isfinite(Out)) return Out;
+        }
+        return StoreF32(Sum + static_cast<long double>(W) * G);
+    }
+    case wkTriangular: {
         if (R.Gain == 0.0f && std::isfinite(R.Phase)) return Sum;
-        return StoreF32(Sum + static_cast<long double>(TriangleFast(Osc, R.Phase)) * G);
-    case wkWhiteNoise:
-        return StoreF32(Sum + (2.0L * NextRandom() - 1.0L) * G);
-    case wkPinkNoise:
-        return StoreF32(Sum + static_cast<long double>(PinkNoise(SampleIndex)) * G);
+        const float W = TriangleFast(Osc, R.Phase);
+        if (!FPlain) {
+            const double T = Sum + static_cast<double>(W) * R.Gain;  // the product is exact
+            if (RoundsSurely(T, std::fabs(T) * kStep, Out)) return Out;
+            ++FFallbacks;
+        }
+        return StoreF32(Sum + static_cast<long double>(W) * G);
+    }
+    case wkWhiteNoise: {
+        const long double W = 2.0L * NextRandom() - 1.0L;
+        if (!FPlain) {
+            const double P = static_cast<double>(W) * R.Gain;  // W is exact in double
+            const double T = Sum + P;
+            if (RoundsSurely(T, (std::fabs(P) + std::fabs(T)) * kStep, Out)) return Out;
+            ++FFallbacks;
+        }
+        return StoreF32(Sum + W * G);
+    }
+    case wkPinkNoise: {
+        const float W = PinkNoise(SampleIndex);
+        if (!FPlain) {
+            const double T = Sum + static_cast<double>(W) * R.Gain;
+            if (RoundsSurely(T, std::fabs(T) * kStep, Out)) return Out;
+            ++FFallbacks;
+        }
+        return StoreF32(Sum + static_cast<long double>(W) * G);
+    }
     default:
         // A waveform code from a foreign file: this oscillator contributes nothing.
         return Sum;
     }
+}
+
+// Phase + Omega / SampleRate.
+float TSynth::AdvancePhase(const TOscRecord& R) {
+    float Out;
+    if (!FPlain && SampleRate != 0) {
+        const double D = static_cast<double>(R.Omega) / SampleRate;
+        const double T = R.Phase + D;
+        if (RoundsSurely(T, (std::fabs(D) + std::fabs(T)) * kStep, Out)) return Out;
+        ++FFallbacks;
+    }
+    // Without a rate the division raises as the unit does.
+    return StoreF32(R.Phase + (SampleRate != 0 ? R.Omega / static_cast<long double>(SampleRate)
+                                               : Divide(R.Omega, 0.0L)));
+}
+
+// Omega * SweepRatio + SweepStep.
+float TSynth::SweepOmega(const TOscRecord& R) {
+    float Out;
+    if (!FPlain) {
+        const double T = static_cast<double>(R.Omega) * R.SweepRatio + R.SweepStep;  // exact product
+        if (RoundsSurely(T, std::fabs(T) * kStep, Out)) return Out;
+        ++FFallbacks;
+    }
+    return StoreF32(static_cast<long double>(R.Omega) * R.SweepRatio + R.SweepStep);
+}
+
+// 2 pi * Summand + the first oscillator's Omega.
+float TSynth::AddOmega(const TOscRecord& R) {
+    float Out;
+    if (!FPlain) {
+        const double P = kTwoPiD * R.Summand;
+        const double T = P + Oscillators[0].Omega;
+        if (RoundsSurely(T, (std::fabs(P) + std::fabs(T)) * kStep, Out)) return Out;
+        ++FFallbacks;
+    }
+    return StoreF32(kTwoPi * R.Summand + Oscillators[0].Omega);
 }
 
 int32_t TSynth::ComputeSample(uint8_t Channel) {
@@ -233,17 +321,18 @@ int32_t TSynth::ComputeSample(uint8_t Channel) {
             TOscRecord& R = Oscillators[I];
             const float LeftGain = IsSet(R.LeftOn) ? R.GainInit : 0.0f;
             if (IsSet(R.ModeIndependent)) {
-                R.Phase = StoreF32(R.Phase + Divide(R.Omega, SampleRate));
-                R.Omega = StoreF32(static_cast<long double>(R.Omega) * R.SweepRatio + R.SweepStep);
+                R.Phase = AdvancePhase(R);
+                R.Omega = SweepOmega(R);
                 R.Gain = LeftGain;
             }
             if (IsSet(R.ModeAdd)) {
-                R.Phase = StoreF32(R.Phase + Divide(R.Omega, SampleRate));
-                R.Omega = StoreF32(kTwoPi * R.Summand + Oscillators[0].Omega);
+                R.Phase = AdvancePhase(R);
+                R.Omega = AddOmega(R);
                 R.Gain = LeftGain;
             }
             if (IsSet(R.ModeMultiply)) {
-                R.Phase = StoreF32(R.Phase + Divide(R.Omega, SampleRate));
+                R.Phase = AdvancePhase(R);
+                // a product of two floats is exact in extended: one rounding
                 R.Omega = StoreF32(static_cast<long double>(Oscillators[0].Omega) * R.Factor);
                 R.Gain = LeftGain;
             }

@@ -59,9 +59,14 @@ public:
 
 private:
     float AddWave(int Osc, const TOscRecord& R, float Sum);
+    float AdvancePhase(const TOscRecord& R);
+    float SweepOmega(const TOscRecord& R);
+    float AddOmega(const TOscRecord& R);
     float SineF32(int Osc, float Phase);
     double SineOf(int Osc, float Phase);
     float TriangleFast(int Osc, float Phase);
+    float TriangleUncached(int Osc, float Phase);
+    float PinkRandom();
 
     uint64_t FRng[4]{};
     bool FPlain = false;
@@ -70,6 +75,9 @@ private:
     // has not moved (the right pass reads the phase the left pass set).
     std::array<uint32_t, kBankSize> FSinPhaseBits{};
     std::array<double, kBankSize> FSinValue{};
+    // The same for the triangle, whose value also depends on the phase alone.
+    std::array<uint32_t, kBankSize> FTriPhaseBits{};
+    std::array<float, kBankSize> FTriValue{};
 };
 
 // The 16-bit sample kept from ComputeSample's result: saturated at the 16-bit
@@ -78,8 +86,17 @@ inline int16_t SampleToPcm16(int32_t V) {
     return static_cast<int16_t>(V > 32767 ? 32767 : (V < -32768 ? -32768 : V));
 }
 
+[[noreturn]] void RaiseStoreFault(long double V);
+
 // Rounds an extended value to a 32-bit float store, raising instead of letting an
-// overflow or a NaN through.
-float StoreF32(long double V);
+// overflow or a NaN through. An infinity that came in stays an infinity.
+inline float StoreF32(long double V) {
+    const float F = static_cast<float>(V);
+    if (!(F <= 3.40282347e+38f && F >= -3.40282347e+38f)) [[unlikely]] {
+        if (V == static_cast<long double>(F)) return F;  // an infinite input
+        RaiseStoreFault(V);
+    }
+    return F;
+}
 
 } // namespace zelvo
