@@ -72,7 +72,40 @@ constexpr double kStep = 0x1p-50;
 constexpr double kLib = 0x1p-46;
 constexpr double kTwoPiD = 6.283185307179586476925;
 
+// The largest float below 2 pi: a stored phase is above 2 pi exactly when it is
+// above this.
+constexpr float kBelowTwoPi = 6.28318500518798828125f;
+
 } // namespace
+
+// sin(X) in double precision for the phases the oscillators run at, with a
+// relative error of a few units in the last place (far inside kLib): Cody-Waite
+// reduction by pi/2 in three parts, then Taylor polynomials on [-pi/4, pi/4].
+// Phases beyond 2^20 rad go to the library.
+double FastSin(double X) {
+    if (!(std::fabs(X) < 0x1p20)) return std::sin(X);
+    constexpr double TwoOverPi = 0.63661977236758134308;
+    constexpr double Pio2_1 = 1.57079632673412561417e+00;   // first 33 bits of pi/2
+    constexpr double Pio2_2 = 6.07710050630396597660e-11;   // next 33 bits
+    constexpr double Pio2_2t = 2.02226624879595063154e-21;  // pi/2 - Pio2_1 - Pio2_2
+    const int64_t N = static_cast<int64_t>(X * TwoOverPi + (X >= 0 ? 0.5 : -0.5));
+    const double K = static_cast<double>(N);
+    const double R = ((X - K * Pio2_1) - K * Pio2_2) - K * Pio2_2t;
+    // Taylor terms up to R^15 (sine) and R^16 (cosine) leave less than 2^-53 on
+    // [-pi/4, pi/4]; Estrin's scheme keeps the dependency chain short.
+    const double Z = R * R, Z2 = Z * Z, Z4 = Z2 * Z2;
+    double V;
+    if (N & 1) {
+        const double A = (1.0 - Z * (1.0 / 2)) + Z2 * (1.0 / 24 - Z * (1.0 / 720));
+        const double B = (1.0 / 40320 - Z * (1.0 / 3628800)) + Z2 * (1.0 / 479001600 - Z * (1.0 / 87178291200.0));
+        V = A + Z4 * (B + Z4 * (1.0 / 20922789888000.0));
+    } else {
+        const double A = (-1.0 / 6 + Z * (1.0 / 120)) + Z2 * (-1.0 / 5040 + Z * (1.0 / 362880));
+        const double B = (-1.0 / 39916800 + Z * (1.0 / 6227020800.0)) + Z2 * (-1.0 / 1307674368000.0);
+        V = R + R * Z * (A + Z4 * B);
+    }
+    return (N & 2) ? -V : V;
+}
 
 void RaiseStoreFault(long double V) {
     if (std::isnan(V)) throw EInvalidOp();
@@ -99,7 +132,7 @@ void TSynth::SeedRandom(uint64_t Seed) {
     }
 }
 
-long double TSynth::NextRandom() {
+uint32_t TSynth::NextRandom32() {
     // xoshiro256**; the top 32 bits give a value k / 2^32, exact in every format used
     const uint64_t Result = Rotl(FRng[1] * 5, 7) * 9;
     const uint64_t T = FRng[1] << 17;
@@ -109,8 +142,10 @@ long double TSynth::NextRandom() {
     FRng[0] ^= FRng[3];
     FRng[2] ^= T;
     FRng[3] = Rotl(FRng[3], 45);
-    return static_cast<long double>(Result >> 32) * 0x1p-32L;
+    return static_cast<uint32_t>(Result >> 32);
 }
+
+long double TSynth::NextRandom() { return static_cast<long double>(NextRandom32()) * 0x1p-32L; }
 
 void TSynth::PrepareSweep(std::string_view DurationText, char DecimalSeparator) {
     SampleIndex = 0;
@@ -153,25 +188,37 @@ float TSynth::TriangleOf(float Phase) {
 }
 
 // A random value rounded to a row's float: k / 2^32 rounds exactly as k does.
-float TSynth::PinkRandom() {
-    const long double U = NextRandom();
-    return static_cast<float>(static_cast<uint32_t>(U * 0x1p32L)) * 0x1p-32f;
-}
+inline float TSynth::PinkRandom() { return static_cast<float>(NextRandom32()) * 0x1p-32f; }
 
 float TSynth::PinkNoise(int32_t Index) {
+    // Which of rows 1..12 are due at each value of the index's low 11 bits.
+    static const auto Due = [] {
+        std::array<uint16_t, 2048> T{};
+        for (int I = 0; I < 2048; ++I)
+            for (int K = 1; K < kPinkRows; ++K)
+                if ((I & kPinkMask[K]) == kPinkValue[K]) T[I] |= static_cast<uint16_t>(1u << K);
+        return T;
+    }();
     PinkRows[0] = PinkRandom();
-    for (int K = 1; K < kPinkRows; ++K)
-        if ((Index & kPinkMask[K]) == kPinkValue[K]) PinkRows[K] = PinkRandom();
+    for (unsigned Rows = Due[Index & 0x7FF]; Rows; Rows &= Rows - 1)
+        PinkRows[__builtin_ctz(Rows)] = PinkRandom();  // in ascending row order
     // Adding two floats exactly and rounding once to float is what a float
     // addition does, so the rows are summed in float arithmetic; the rows lie in
     // [0, 1], so the sum cannot overflow.
     float Total = 0.0f;
     for (int K = 0; K < kPinkRows; ++K) Total += PinkRows[K];
+    if (!FPlain) {
+        const double Q = Total / 6.5;
+        const double T = Q - 1.0;
+        float Out;
+        if (RoundsSurely(T, (Q + std::fabs(T)) * kStep, Out)) return Out;
+        ++FFallbacks;
+    }
     return StoreF32(static_cast<long double>(Total) / 6.5L - 1.0L);
 }
 
 // sin(Phase) rounded to a float store, as the plain evaluation gives it.
-float TSynth::SineF32(int Osc, float Phase) {
+inline float TSynth::SineF32(int Osc, float Phase) {
     if (!FPlain) {
         const double W = SineOf(Osc, Phase);
         float Out;
@@ -181,16 +228,16 @@ float TSynth::SineF32(int Osc, float Phase) {
     return StoreF32(sinl(Phase));
 }
 
-double TSynth::SineOf(int Osc, float Phase) {
+inline double TSynth::SineOf(int Osc, float Phase) {
     const uint32_t B = Bits(Phase);
     if (FSinPhaseBits[Osc] != B) {
         FSinPhaseBits[Osc] = B;
-        FSinValue[Osc] = std::sin(static_cast<double>(Phase));
+        FSinValue[Osc] = FastSin(Phase);
     }
     return FSinValue[Osc];
 }
 
-float TSynth::TriangleFast(int Osc, float Phase) {
+inline float TSynth::TriangleFast(int Osc, float Phase) {
     const uint32_t B = Bits(Phase);
     if (FTriPhaseBits[Osc] != B) {
         FTriValue[Osc] = TriangleUncached(Osc, Phase);
@@ -215,8 +262,7 @@ float TSynth::TriangleUncached(int Osc, float Phase) {
 
 // Sum + w * Gain of one oscillator, rounded to the running sum's float. Each
 // fast path stands for the extended expression of its fallback.
-float TSynth::AddWave(int Osc, const TOscRecord& R, float Sum) {
-    const long double G = R.Gain;
+[[gnu::always_inline]] inline float TSynth::AddWave(int Osc, const TOscRecord& R, float Sum) {
     float Out;
     switch (R.WaveKind) {
     case wkSine: {
@@ -228,7 +274,7 @@ float TSynth::AddWave(int Osc, const TOscRecord& R, float Sum) {
             if (RoundsSurely(T, std::fabs(P) * kLib + std::fabs(T) * kStep, Out)) return Out;
             ++FFallbacks;
         }
-        return StoreF32(Sum + sinl(R.Phase) * G);
+        return StoreF32(Sum + sinl(R.Phase) * static_cast<long double>(R.Gain));
     }
     case wkSquare: {
         if (R.Gain == 0.0f && std::isfinite(R.Phase)) return Sum;
@@ -238,7 +284,7 @@ float TSynth::AddWave(int Osc, const TOscRecord& R, float Sum) {
             Out = Sum + (W > 0 ? R.Gain : -R.Gain);
             if (std::isfinite(Out)) return Out;
         }
-        return StoreF32(Sum + static_cast<long double>(W) * G);
+        return StoreF32(Sum + static_cast<long double>(W) * R.Gain);
     }
     case wkTriangular: {
         if (R.Gain == 0.0f && std::isfinite(R.Phase)) return Sum;
@@ -248,17 +294,18 @@ float TSynth::AddWave(int Osc, const TOscRecord& R, float Sum) {
             if (RoundsSurely(T, std::fabs(T) * kStep, Out)) return Out;
             ++FFallbacks;
         }
-        return StoreF32(Sum + static_cast<long double>(W) * G);
+        return StoreF32(Sum + static_cast<long double>(W) * R.Gain);
     }
     case wkWhiteNoise: {
-        const long double W = 2.0L * NextRandom() - 1.0L;
+        // 2u - 1 for u = k / 2^32: exact in double and in extended
+        const double W = (static_cast<double>(NextRandom32()) * 2.0 - 0x1p32) * 0x1p-32;
         if (!FPlain) {
-            const double P = static_cast<double>(W) * R.Gain;  // W is exact in double
+            const double P = W * R.Gain;
             const double T = Sum + P;
             if (RoundsSurely(T, (std::fabs(P) + std::fabs(T)) * kStep, Out)) return Out;
             ++FFallbacks;
         }
-        return StoreF32(Sum + W * G);
+        return StoreF32(Sum + static_cast<long double>(W) * R.Gain);
     }
     case wkPinkNoise: {
         const float W = PinkNoise(SampleIndex);
@@ -267,7 +314,7 @@ float TSynth::AddWave(int Osc, const TOscRecord& R, float Sum) {
             if (RoundsSurely(T, std::fabs(T) * kStep, Out)) return Out;
             ++FFallbacks;
         }
-        return StoreF32(Sum + static_cast<long double>(W) * G);
+        return StoreF32(Sum + static_cast<long double>(W) * R.Gain);
     }
     default:
         // A waveform code from a foreign file: this oscillator contributes nothing.
@@ -276,10 +323,10 @@ float TSynth::AddWave(int Osc, const TOscRecord& R, float Sum) {
 }
 
 // Phase + Omega / SampleRate.
-float TSynth::AdvancePhase(const TOscRecord& R) {
+inline float TSynth::AdvancePhase(const TOscRecord& R) {
     float Out;
     if (!FPlain && SampleRate != 0) {
-        const double D = static_cast<double>(R.Omega) / SampleRate;
+        const double D = static_cast<double>(R.Omega) * FInvRate;  // within two roundings of the quotient
         const double T = R.Phase + D;
         if (RoundsSurely(T, (std::fabs(D) + std::fabs(T)) * kStep, Out)) return Out;
         ++FFallbacks;
@@ -290,7 +337,7 @@ float TSynth::AdvancePhase(const TOscRecord& R) {
 }
 
 // Omega * SweepRatio + SweepStep.
-float TSynth::SweepOmega(const TOscRecord& R) {
+inline float TSynth::SweepOmega(const TOscRecord& R) {
     float Out;
     if (!FPlain) {
         const double T = static_cast<double>(R.Omega) * R.SweepRatio + R.SweepStep;  // exact product
@@ -301,7 +348,7 @@ float TSynth::SweepOmega(const TOscRecord& R) {
 }
 
 // 2 pi * Summand + the first oscillator's Omega.
-float TSynth::AddOmega(const TOscRecord& R) {
+inline float TSynth::AddOmega(const TOscRecord& R) {
     float Out;
     if (!FPlain) {
         const double P = kTwoPiD * R.Summand;
@@ -317,6 +364,7 @@ int32_t TSynth::ComputeSample(uint8_t Channel) {
     // A count from a foreign file must never take the loop beyond the bank.
     const int Last = LastOsc < kBankSize ? LastOsc : kBankSize - 1;
     if (Channel == 0) {
+        FInvRate = 1.0 / SampleRate;
         for (int I = 0; I <= Last; ++I) {
             TOscRecord& R = Oscillators[I];
             const float LeftGain = IsSet(R.LeftOn) ? R.GainInit : 0.0f;
@@ -336,14 +384,14 @@ int32_t TSynth::ComputeSample(uint8_t Channel) {
                 R.Omega = StoreF32(static_cast<long double>(Oscillators[0].Omega) * R.Factor);
                 R.Gain = LeftGain;
             }
-            if (static_cast<long double>(R.Phase) > kTwoPi) R.Phase = StoreF32(R.Phase - kTwoPi);
+            if (R.Phase > kBelowTwoPi) R.Phase = StoreF32(R.Phase - kTwoPi);
             if (IsSet(R.LeftOn)) Sum = AddWave(I, R, Sum);
         }
     } else {
         for (int I = 0; I <= Last; ++I) {
             TOscRecord& R = Oscillators[I];
             R.Gain = IsSet(R.RightOn) ? R.GainInit : 0.0f;
-            if (static_cast<long double>(R.Phase) > kTwoPi) R.Phase = StoreF32(R.Phase - kTwoPi);
+            if (R.Phase > kBelowTwoPi) R.Phase = StoreF32(R.Phase - kTwoPi);
             Sum = AddWave(I, R, Sum);
         }
     }

@@ -48,6 +48,7 @@ public:
     // The random source: one stream of values in [0, 1) for both noise kinds.
     void SeedRandom(uint64_t Seed);
     long double NextRandom();
+    uint32_t NextRandom32();  // the same stream: k for the value k / 2^32
 
     // Tests compare the fast evaluation of sines against the plain one; both must
     // give identical results.
@@ -70,6 +71,7 @@ private:
 
     uint64_t FRng[4]{};
     bool FPlain = false;
+    double FInvRate = 0;  // 1 / SampleRate for the fast phase step
     uint64_t FFallbacks = 0;
     // sin(Phase) of each oscillator's last evaluation, reused while its phase
     // has not moved (the right pass reads the phase the left pass set).
@@ -85,6 +87,10 @@ private:
 inline int16_t SampleToPcm16(int32_t V) {
     return static_cast<int16_t>(V > 32767 ? 32767 : (V < -32768 ? -32768 : V));
 }
+
+// sin(X) in double precision, within a few units in the last place; the fast
+// paths rely on that bound.
+double FastSin(double X);
 
 [[noreturn]] void RaiseStoreFault(long double V);
 

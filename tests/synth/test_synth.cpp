@@ -458,3 +458,22 @@ TEST(ComputeSample, OverflowingValuesRaiseInsteadOfInfinities) {
     S.OscCount = 0;
     EXPECT_THROW(S.ComputeSample(1), EInvalidOp);
 }
+
+// The fast paths rely on this bound (with a wide margin) for their exactness.
+TEST(FastSin, StaysWithinAFewUnitsOfTheExtendedSine) {
+    std::mt19937_64 Rng(5);
+    double Worst = 0;
+    for (int I = 0; I < 2000000; ++I) {
+        float X;
+        if (I % 4 == 0) X = std::uniform_real_distribution<float>(-1e5f, 1e5f)(Rng);
+        else if (I % 4 == 1) {  // the floats next to multiples of pi/2, where sine is smallest
+            const float Base = static_cast<float>((Rng() % 64) * 1.57079632679489661923L);
+            X = std::nextafter(Base, (Rng() & 1) ? 100.0f : -100.0f);
+        } else X = std::uniform_real_distribution<float>(-0.5f, 7.0f)(Rng);
+        const long double Ref = sinl(X);
+        if (Ref == 0) continue;
+        const double Rel = static_cast<double>(std::fabs((FastSin(X) - Ref) / Ref));
+        Worst = std::max(Worst, Rel);
+    }
+    EXPECT_LT(Worst, 0x1p-50);
+}
