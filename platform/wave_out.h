@@ -96,6 +96,15 @@ public:
     // Frames played since the device was opened.
     virtual MMRESULT GetPosition(HWaveOut H, uint32_t& Samples) = 0;
     virtual std::string GetErrorText(MMRESULT Code) = 0;
+
+    // Why playback on H ended early (the device failed or went away; its
+    // buffers then come back as done and further writes are refused with the
+    // same code), or MMSYSERR_NOERROR. GetErrorText gives the text. Drivers
+    // whose devices cannot fail that way keep this default.
+    virtual MMRESULT GetDeviceError(HWaveOut, MMRESULT& Error) {
+        Error = MMSYSERR_NOERROR;
+        return MMSYSERR_NOERROR;
+    }
 };
 
 // Texts for the codes above, for drivers that have no better text of their own.
