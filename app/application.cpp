@@ -1,0 +1,63 @@
+#include "app/application.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QFont>
+
+#include "app/message_box.h"
+#include "app/tfrmabout.h"
+#include "app/tfrmsettings.h"
+#include "app/tfrmwait.h"
+#include "app/tgenerator.h"
+
+namespace zelvo {
+
+void InitToolkit() {
+    // the layout's fixed geometry is drawn for the classic look: group captions on
+    // the frame line, two-pixel sunken edits
+    QApplication::setStyle(QStringLiteral("Windows"));
+    // The layout asks for the classic 8-point dialog font; Liberation Sans has
+    // Arial's metrics, which fit the fixed geometry.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                QStringLiteral("DejaVu Sans")});
+    InstallErrorBox();
+}
+
+TApplication::TApplication(const QStringList& Arguments) {
+    CommandLinePath = Arguments.size() > 1 ? Arguments.at(1) : QString();
+}
+
+TApplication::~TApplication() {
+    // the dialogs refer to the main window: they go first
+    frmWait.reset();
+    frmSettings.reset();
+    frmAbout.reset();
+    Generator.reset();
+}
+
+void TApplication::Start() {
+    Generator = std::make_unique<TGenerator>(Synth, Memories);
+    frmAbout = std::make_unique<TfrmAbout>();
+    frmSettings = std::make_unique<TfrmSettings>(*Generator, Synth);
+    Generator->frmSettings = frmSettings.get();
+    frmWait = std::make_unique<TfrmWait>();
+
+    if (IsPresetArgument(CommandLinePath))
+        Generator->LoadSettings(CommandLinePath);
+}
+
+bool TApplication::IsPresetArgument(const QString& Path) {
+    if (Path.isEmpty() || !Path.contains(QStringLiteral(".zvo"), Qt::CaseSensitive))
+        return false;
+    const QFileInfo Info(Path);
+    return Info.exists() && Info.isFile();
+}
+
+int TApplication::Run() {
+    QObject::connect(Generator.get(), &TGenerator::Closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    Generator->show();
+    return QApplication::exec();
+}
+
+} // namespace zelvo
