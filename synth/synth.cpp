@@ -82,7 +82,8 @@ constexpr float kBelowTwoPi = 6.28318500518798828125f;
 // relative error of a few units in the last place (far inside kLib): Cody-Waite
 // reduction by pi/2 in three parts, then Taylor polynomials on [-pi/4, pi/4].
 // Phases beyond 2^20 rad go to the library.
-double FastSin(double X) {
+namespace {
+inline double FastSinImpl(double X) {
     if (!(std::fabs(X) < 0x1p20)) return std::sin(X);
     constexpr double TwoOverPi = 0.63661977236758134308;
     constexpr double Pio2_1 = 1.57079632673412561417e+00;   // first 33 bits of pi/2
@@ -106,6 +107,9 @@ double FastSin(double X) {
     }
     return (N & 2) ? -V : V;
 }
+} // namespace
+
+double FastSin(double X) { return FastSinImpl(X); }
 
 void RaiseStoreFault(long double V) {
     if (std::isnan(V)) throw EInvalidOp();
@@ -232,7 +236,7 @@ inline double TSynth::SineOf(int Osc, float Phase) {
     const uint32_t B = Bits(Phase);
     if (FSinPhaseBits[Osc] != B) {
         FSinPhaseBits[Osc] = B;
-        FSinValue[Osc] = FastSin(Phase);
+        FSinValue[Osc] = FastSinImpl(Phase);
     }
     return FSinValue[Osc];
 }
