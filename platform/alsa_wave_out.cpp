@@ -491,8 +491,9 @@ private:
     }
 
     // The first queued buffer that still has frames to hand to the device.
-    bool NextChunk(TEntry& C) {
+    bool NextChunk(TEntry& C, uint64_t& Unfed) {
         std::lock_guard L(M);
+        Unfed = QueueEnd - Fed;
         for (const TEntry& E : Queue) {
             if (E.End > Fed) {
                 C = E;
@@ -507,13 +508,21 @@ private:
     void FeedReal(TClock::time_point Now) {
         for (int Round = 0; Round < 64; ++Round) {
             TEntry C;
-            if (!NextChunk(C)) break;
+            uint64_t Unfed;
+            if (!NextChunk(C, Unfed)) break;
             const snd_pcm_sframes_t Avail = snd_pcm_avail_update(Pcm);
             if (Avail < 0) {
                 if (!Recover(static_cast<int>(Avail), Now)) return;
                 continue;
             }
             if (Avail == 0) break;
+            // A running device whose position moves frame by frame would
+            // otherwise be fed a few frames at a time; with less than a period
+            // free its ring still holds the rest. Before the start the ring
+            // is filled to the brim: that is what starts it.
+            if (static_cast<uint64_t>(Avail) < std::min(Setup.PeriodFrames, Unfed) &&
+                snd_pcm_state(Pcm) == SND_PCM_STATE_RUNNING)
+                break;
             const auto N = std::min<uint64_t>(static_cast<uint64_t>(Avail), C.End - Fed);
             const snd_pcm_sframes_t W = snd_pcm_writei(Pcm, At(C), N);
             if (W == -EAGAIN || W == 0) break;
@@ -528,15 +537,19 @@ private:
         StartTail(Now);
     }
 
-    // Frames below the start threshold never start by themselves.
+    // Frames below the start threshold never start by themselves. With more
+    // to come the ring is full and has started; should the device have taken
+    // less, it is started all the same.
     void StartTail(TClock::time_point Now) {
         const uint64_t Pending = RunBase + RunWritten - Played;
-        if (Pending == 0 || HasUnfed() || snd_pcm_state(Pcm) != SND_PCM_STATE_PREPARED) {
+        if (Pending == 0 || snd_pcm_state(Pcm) != SND_PCM_STATE_PREPARED) {
             DrySince.reset();
             return;
         }
-        if (!DrySince) DrySince = Now;
-        if (Now - *DrySince < kTailGrace) return;
+        if (!HasUnfed()) {
+            if (!DrySince) DrySince = Now;
+            if (Now - *DrySince < kTailGrace) return;
+        }
         DrySince.reset();
         const int E = snd_pcm_start(Pcm);
         if (E < 0) Recover(E, Now);
@@ -545,7 +558,8 @@ private:
     void FeedSoft(TClock::time_point Now) {
         for (int Round = 0; Round < 64; ++Round) {
             TEntry C;
-            if (!NextChunk(C)) break;
+            [[maybe_unused]] uint64_t Unfed;
+            if (!NextChunk(C, Unfed)) break;
             const uint64_t Ahead = Fed - Played;
             uint64_t Room = Setup.BufferFrames;
             if (Paced) Room = Ahead < Setup.BufferFrames ? Setup.BufferFrames - Ahead : 0;

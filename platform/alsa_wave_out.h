@@ -6,7 +6,14 @@
 // open, sleeping in poll() on an eventfd and the PCM's descriptors; the PCM is
 // non-blocking throughout. A buffer counts as done once the played position
 // (written frames less the device's delay) has passed its end, so no drain is
-// ever needed. Done notices come from the worker thread, in write order.
+// ever needed. Done notices come from the worker thread, in write order; Open
+// and Close come from the thread that called Open and Close.
+//
+// Pause, Restart and Reset return once the worker has carried them out: after
+// Reset every queued buffer has been posted as done, so Close succeeds at once.
+// A sink must therefore not call them, nor Close, from inside PostNotice (they
+// are refused there with MMSYSERR_ERROR). GetPosition counts the frames played
+// since the open; Reset does not set it back.
 //
 // No ALSA header here: callers need only the wave-output contract.
 #include <cstdint>

@@ -30,7 +30,6 @@ uint64_t NowNs() {
     return static_cast<uint64_t>(T.tv_sec) * 1000000000u + static_cast<uint64_t>(T.tv_nsec);
 }
 
-bool Exists(const std::string& Path) { return access(Path.c_str(), F_OK) == 0; }
 
 struct TTick {
     snd_pcm_ioplug_t Io{};
@@ -46,6 +45,19 @@ struct TTick {
     bool Running = false;
     uint64_t Reported = 0;  // the played position last reported
     snd_pcm_sframes_t LastPointer = 0;
+    // The trigger files, looked at no more than once a millisecond.
+    uint64_t CheckedNs = 0;
+    bool Unplugged = false, PollErr = false, Frozen = false;
+
+    void LookAtTriggers() {
+        const uint64_t Now = NowNs();
+        if (Now - CheckedNs < 1000000u) return;
+        CheckedNs = Now;
+        auto Exists = [&](const char* What) { return access((Capture + What).c_str(), F_OK) == 0; };
+        Unplugged = Exists(".unplug");
+        PollErr = Exists(".pollerr");
+        Frozen = Exists(".freeze");
+    }
 
     uint64_t Clock() const {
         if (!Running) return PlayedBefore;
@@ -88,8 +100,9 @@ int TickStop(snd_pcm_ioplug_t* Io) {
 
 snd_pcm_sframes_t TickPointer(snd_pcm_ioplug_t* Io) {
     TTick* T = Of(Io);
-    if (Exists(T->Capture + ".unplug")) return -ENODEV;
-    if (Exists(T->Capture + ".freeze")) return T->LastPointer;
+    T->LookAtTriggers();
+    if (T->Unplugged) return -ENODEV;
+    if (T->Frozen) return T->LastPointer;
     const uint64_t C = T->Clock();
     if (T->Running && C >= T->Written) {
         T->PlayedBefore = T->Written;
@@ -144,7 +157,8 @@ int TickPollRevents(snd_pcm_ioplug_t* Io, struct pollfd* Pfd, unsigned int, unsi
     TTick* T = Of(Io);
     uint64_t Ticks;
     [[maybe_unused]] auto N = read(Pfd[0].fd, &Ticks, sizeof Ticks);
-    *Revents = Exists(T->Capture + ".pollerr") ? POLLOUT | POLLERR : POLLOUT;
+    T->LookAtTriggers();
+    *Revents = T->PollErr ? POLLOUT | POLLERR : POLLOUT;
     return 0;
 }
 
