@@ -38,10 +38,13 @@ TApplication::~TApplication() {
 
 void TApplication::Start() {
     Generator = std::make_unique<TGenerator>(Synth, Memories);
-    frmAbout = std::make_unique<TfrmAbout>();
+    QApplication::setWindowIcon(ProgramIcon());
+    frmAbout = std::make_unique<TfrmAbout>(*Generator);
+    Generator->frmAbout = frmAbout.get();
     frmSettings = std::make_unique<TfrmSettings>(*Generator, Synth);
     Generator->frmSettings = frmSettings.get();
-    frmWait = std::make_unique<TfrmWait>();
+    frmWait = std::make_unique<TfrmWait>(*Generator);
+    Generator->frmWait = frmWait.get();
 
     if (IsPresetArgument(CommandLinePath))
         Generator->LoadSettings(CommandLinePath);

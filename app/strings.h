@@ -26,9 +26,42 @@ extern const char* const CloseThisTab;
 extern const char* const StoreItem;
 extern const char* const StoreItemHint;
 extern const char* const RenameItem;
+// playback
+extern const char* const NoFilledBuffer;    // the output's text when the first fill delivers nothing
+extern const char* const ShortSignals;
+extern const char* const AudioOutFailed;    // followed by CR and the output's error
+// preset files
+extern const char* const PresetFileHeader;  // "ZVO Preset File V1.0"
+extern const char* const WrongFileFormat;
+extern const char* const CannotOpenFile;    // "%s": the full path, then the system's reason
+extern const char* const CannotCreateFile;  // the same
+extern const char* const StreamReadError;
+extern const char* const StreamWriteError;
+extern const char* const SavePresetsTitle;
+extern const char* const SavePresetsFilter;   // in the toolkit's filter syntax
+extern const char* const OpenPresetsTitle;
+extern const char* const OpenPresetsFilter;
+extern const char* const PresetExtension;
 
 // The waveform list, by waveform code.
 extern const char* const WaveNames[5];
+
+// WAV export
+extern const char* const CDFormatHint;
+extern const char* const HintCaption;       // "Hint"
+extern const char* const DontShowAgain;
+extern const char* const RegCDformat;
+extern const char* const SampleRateForCD;   // "44100", as the rate list writes it
+extern const char* const SaveWaveTitle;
+extern const char* const SaveWaveFilter;    // in the toolkit's filter syntax
+extern const char* const SaveWaveExtension;
+extern const char* const WaveNameStart;     // "Signal "
+extern const char* const WaveNameOscillators;
+extern const char* const WaveNameEnd;       // " Seconds.wav"
+extern const char* const FileAccessError;
+
+// About box
+extern const char* const VersionPrefix;     // "Version "
 
 inline QString Q(const char* S) { return QString::fromUtf8(S); }
 

@@ -2,12 +2,14 @@
 
 #include <QCloseEvent>
 #include <QFont>
+#include <QShortcut>
 #include <cmath>
 #include <optional>
 
 #include "app/strings.h"
 #include "app/tgenerator.h"
 #include "platform/error_sink.h"
+#include "platform/html_help.h"
 #include "platform/registry.h"
 #include "synth/errors.h"
 #include "ui_tfrmsettings.h"
@@ -64,6 +66,9 @@ TfrmSettings::TfrmSettings(TGenerator& Generator, TSynth& Synth, QWidget* Parent
     connect(ui->cboFsList, &QComboBox::activated, this, G(&TfrmSettings::cboFsListChange));
     connect(ui->Button1, &QPushButton::clicked, this, G(&TfrmSettings::Button1Click));
     connect(ui->HelpButton, &QPushButton::clicked, this, G(&TfrmSettings::HelpButtonClick));
+    // the dialog's own help context answers F1 too
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
+            G(&TfrmSettings::HelpButtonClick));
 
     FormCreate();
 }
@@ -170,7 +175,8 @@ void TfrmSettings::closeEvent(QCloseEvent* E) {
 }
 
 void TfrmSettings::HelpButtonClick() {
-    // help at context 2 is opened by later work
+    // the help file was assigned when the dialog opened
+    HtmlHelpContext(this, ApplicationHelpFile(), 2);
 }
 
 } // namespace zelvo

@@ -13,6 +13,7 @@
 #include <QTabBar>
 #include <cmath>
 
+#include "app/ansi_text.h"
 #include "app/message_box.h"
 #include "app/strings.h"
 #include "app/tfrmsettings.h"
@@ -142,6 +143,8 @@ TGenerator::TGenerator(TSynth& S, TMemoryBank& M, QWidget* Parent)
     });
 
     BindHandlers();
+    BindPlayback();
+    BindMemories();
     FormCreate();
 }
 
@@ -262,7 +265,7 @@ void TGenerator::FormCreate() {
     }
 
     for (int No = 1; No <= TMemoryBank::kCount; ++No)
-        Memories[No].SetName((str::Q(str::MemoryPrefix) + QString::number(No)).toStdString());
+        Memories[No].SetName(AnsiFromText(str::Q(str::MemoryPrefix) + QString::number(No)));
 }
 
 void TGenerator::FormActivate() {
@@ -287,10 +290,6 @@ void TGenerator::Exit1Click() { close(); }
 
 void TGenerator::WaveDeviceChange() {
     AudioOut1->SetWaveDevice(static_cast<uint32_t>(ui->WaveDevice->currentIndex()));
-}
-
-void TGenerator::LoadSettings(const QString&) {
-    // the preset file is read by later work; the call site stands
 }
 
 void TGenerator::CompatibilitySettings1Click() {
@@ -639,27 +638,5 @@ void TGenerator::fFactorEnter() {
     SetRadioChecked(ui->RadioMultiply, true);
     StoreMode();
 }
-
-// ---- memories
-
-void TGenerator::MemStore(int no) {
-    for (size_t K = 0; K < Synth.Oscillators.size(); ++K)
-        Memories[no].Bank[K] = Synth.Oscillators[K];
-    Memories[no].Count = Synth.OscCount;
-}
-
-// ---- filled in by later work
-
-void TGenerator::btnONClick() {}
-void TGenerator::btnOFFClick() {}
-void TGenerator::btnPauseClick() {}
-void TGenerator::OnOff1Click() {}
-void TGenerator::OpenToneSettings1Click() {}
-void TGenerator::SaveToneSettings1Click() {}
-void TGenerator::SaveToneasWave1Click() {}
-void TGenerator::Help2Click() {}
-void TGenerator::About1Click() {}
-void TGenerator::MemRecallClick(int) {}
-void TGenerator::RenameClick(int) {}
 
 } // namespace zelvo

@@ -3,15 +3,21 @@
 // the selected oscillator, the period and device groups, the memory buttons, the
 // playback buttons and the menus.
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPixmap>
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "app/memories.h"
+#include "app/open_dialog.h"
+#include "app/save_dialog.h"
+#include "synth/buffer_filler.h"
 #include "synth/synth.h"
 
 class QAction;
+class QCheckBox;
 class QLineEdit;
 class QMenu;
 class QRadioButton;
@@ -23,7 +29,9 @@ class TGenerator;
 namespace zelvo {
 
 class TAudioOut;
+class TfrmAbout;
 class TfrmSettings;
+class TfrmWait;
 
 // The decimal separator of the user's locale, the one numbers are read and
 // written with.
@@ -41,6 +49,9 @@ public:
     std::unique_ptr<Ui::TGenerator> ui;
     TSynth& Synth;
     TMemoryBank& Memories;
+    // AudioOut1's OnFillBuffer, answered for the window; they outlive the output.
+    std::unique_ptr<TFillerHost> FillerHost;
+    std::unique_ptr<TBufferFiller> Filler;
     std::unique_ptr<TAudioOut> AudioOut1;
 
     // WaveBitmaps[k] shows waveform code k.
@@ -55,6 +66,11 @@ public:
     std::array<QMenu*, 4> PopupMenus{};  // PopupMenu1..PopupMenu4 of the memory buttons
 
     TfrmSettings* frmSettings = nullptr;  // set by the start-up once the dialog exists
+    TfrmAbout* frmAbout = nullptr;        // likewise
+    TfrmWait* frmWait = nullptr;          // likewise
+    TSaveDialog SaveDialog1;              // the wave file's
+    TSaveDialog SaveDialog2;              // the preset file's
+    TOpenDialog OpenDialog1;              // the preset file's
 
     // Start-up and life cycle
     void FormCreate();
@@ -91,10 +107,17 @@ public:
     void fSummandEnter();
     void fFactorEnter();
 
-    // Memories
+    // Memories and preset files (tgenerator_memories.cpp)
     void MemStore(int no);
+    void MemRecall(int no);
+    void MemEditExit(int no);   // commits the rename field of memory no
+    void ShowMemoryNames();     // the buttons' captions from the names
 
-    // Playback controls and the commands of later work: bound, not yet filled.
+    // Playback (tgenerator_playback.cpp)
+    void AudioOut1Start();
+    void AudioOut1Stop();
+
+    // The handlers of the buttons and menu commands.
     void btnONClick();
     void btnOFFClick();
     void btnPauseClick();
@@ -106,6 +129,15 @@ public:
     void About1Click();
     void MemRecallClick(int no);
     void RenameClick(int no);
+
+    // The dialog with "Don't show this message again.": 0 without a dialog when
+    // ValueName is stored, else the button that closed it (tgenerator_export.cpp).
+    int MessageDlgOnce(const QString& Msg, const QString& Caption, QMessageBox::StandardButtons Buttons,
+                       const QString& ValueName);
+    // Tests answer that dialog in the user's place: the hook gets it built, may
+    // tick its check box and returns the button; an empty hook shows it again.
+    using TDialogAnswer = std::function<int(QMessageBox& Box, QCheckBox& DontShow)>;
+    static void SetMessageDlgOnceHook(TDialogAnswer Hook);
 
     double IntlStrToFloat(const QString& Str) const;
     int TabIndex() const;
@@ -122,6 +154,8 @@ protected:
 
 private:
     void BindHandlers();
+    void BindPlayback();
+    void BindMemories();
     void StoreNumber(QLineEdit* Edit, void (*Store)(TOscRecord&, float), bool Decibel);
     void StoreMode();
     void ApplyTabImages();

@@ -1,0 +1,47 @@
+#pragma once
+// The preset file ".zvo": the header "ZVO Preset File V1.0" as a length-prefixed
+// 8-bit string, then the raw images of memories 1 to 4. A file the program
+// writes is always exactly 7301 bytes.
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "app/memories.h"
+#include "synth/errors.h"
+
+namespace zelvo {
+
+constexpr size_t kPresetHeaderSize = 21;
+constexpr size_t kPresetFileSize = kPresetHeaderSize + TMemoryBank::kCount * sizeof(TMemorySlot);
+static_assert(kPresetFileSize == 7301);
+
+// A file that cannot be opened, created, read or written; the text names the
+// file and the system's reason.
+class EFileError : public EZelvoError {
+public:
+    using EZelvoError::EZelvoError;
+};
+
+// The 21 header bytes followed by the four slots.
+std::vector<uint8_t> PresetFileImage(const TMemoryBank& Memories);
+
+// Takes the four slots from a file's bytes. A wrong header, and a file that
+// ends before the last slot does, give false and leave Memories as they were:
+// a partial read would mix half a record with the old one. Bytes after the
+// fourth slot are ignored. No value inside a slot is checked.
+bool ReadPresetImage(const uint8_t* Data, size_t Size, TMemoryBank& Memories);
+
+// The whole file, or EFileError ("Cannot open file ...", "Stream read error").
+std::vector<uint8_t> ReadWholeFile(const QString& Path);
+
+// Writes Bytes as the file's new content, in one piece: into a temporary file
+// beside it that replaces the old one only once everything is written, so a
+// failure part-way leaves the previous file whole. EFileError ("Cannot create
+// file ...", "Stream write error").
+void WriteWholeFile(const QString& Path, const std::vector<uint8_t>& Bytes);
+
+// Fills each "%s" of Format with the next argument.
+QString FormatS(const QString& Format, std::initializer_list<QString> Args);
+
+} // namespace zelvo

@@ -1,0 +1,183 @@
+// The about box and the help contexts of the three windows.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QSet>
+
+#include "app_fixture.h"
+#include "app/tfrmabout.h"
+#include "platform/html_help.h"
+
+namespace zelvo::test {
+namespace {
+
+class TAboutHelp : public TAppFixture {
+protected:
+    void SetUp() override {
+        TAppFixture::SetUp();
+        SetHelpMessageHandler([this](QWidget*, const QString& Text) { HelpMessages << Text; });
+        TfrmAbout::SetOpenUrlHook([this](const QUrl& Url) { Opened << Url; });
+        ApplicationHelpFile().clear();
+        StartApp();
+        ShowWindow();
+    }
+    void TearDown() override {
+        if (THelpWindow* H = HelpWindow())
+            H->hide();
+        SetHelpMessageHandler({});
+        TfrmAbout::SetOpenUrlHook({});
+        TAppFixture::TearDown();
+    }
+
+    TfrmAbout& About() { return *App->frmAbout; }
+    template <class T>
+    T* A(const char* Name) {
+        T* Found = About().findChild<T*>(QString::fromLatin1(Name));
+        EXPECT_NE(Found, nullptr) << Name;
+        return Found;
+    }
+    void OpenAbout() {
+        W<QAction>("About1")->trigger();
+        ASSERT_TRUE(About().isVisible());
+    }
+    // Hides the help window on a page of no context, so that the next request
+    // must show it again.
+    void Away() {
+        if (THelpWindow* H = HelpWindow()) {
+            H->hide();
+            H->Browser()->setSource(THelpBrowser::TopicUrl(QStringLiteral("/none.htm")));
+        }
+    }
+    // The help window shows Topic of the program's own help file.
+    void ExpectTopic(const char* Topic, const char* Heading) {
+        THelpWindow* H = HelpWindow();
+        ASSERT_TRUE(H);
+        EXPECT_TRUE(H->isVisible());
+        EXPECT_EQ(H->HelpFile(), QFileInfo(G().HelpFilePath).absoluteFilePath());
+        EXPECT_EQ(H->CurrentTopic(), QString::fromLatin1(Topic));
+        EXPECT_EQ(H->CurrentHeading(), QString::fromLatin1(Heading));
+        Away();
+    }
+
+    QStringList HelpMessages;
+    QList<QUrl> Opened;
+};
+
+TEST_F(TAboutHelp, EachWindowOpensItsOwnContextInTheFileBesideTheProgram) {
+    EXPECT_EQ(G().HelpFilePath, QDir(QCoreApplication::applicationDirPath()).filePath("zvo.chm"));
+    // the about box's creation assigned the help file at start-up
+    EXPECT_EQ(ApplicationHelpFile(), G().HelpFilePath);
+
+    QTest::keyClick(&G(), Qt::Key_F1);  // right after start-up
+    ExpectTopic("/main_window.htm", "The Zelvo main window");
+
+    W<QAction>("CompatibilitySettings1")->trigger();
+    QTest::mouseClick(W<QPushButton>("HelpButton"), Qt::LeftButton);
+    ExpectTopic("/settings.htm", "Compatibility Settings");
+    S().activateWindow();  // back from the help window
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&S()));
+    QTest::keyClick(&S(), Qt::Key_F1);
+    ExpectTopic("/settings.htm", "Compatibility Settings");
+    S().close();
+
+    OpenAbout();
+    QTest::mouseClick(A<QPushButton>("AboutHelp"), Qt::LeftButton);
+    ExpectTopic("/about.htm", "About Zelvo");
+    QTest::keyClick(&About(), Qt::Key_F1);
+    ExpectTopic("/about.htm", "About Zelvo");
+    About().close();
+
+    W<QAction>("Help2")->trigger();
+    ExpectTopic("/main_window.htm", "The Zelvo main window");
+    EXPECT_TRUE(HelpMessages.isEmpty());
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(TAboutHelp, AMissingHelpFileIsReportedByTheViewer) {
+    G().HelpFilePath = Dir.filePath("zvo.chm");
+    W<QAction>("Help2")->trigger();
+    ASSERT_EQ(HelpMessages.size(), 1);
+    EXPECT_TRUE(HelpMessages[0].contains("Cannot open the help file")) << HelpMessages[0].toStdString();
+    EXPECT_TRUE(HelpMessages[0].contains(Dir.filePath("zvo.chm")));
+    // the box's and the dialog's Help use the file assigned when their window opened
+    OpenAbout();
+    QTest::mouseClick(A<QPushButton>("AboutHelp"), Qt::LeftButton);
+    EXPECT_EQ(HelpMessages.size(), 2);
+    About().close();
+    W<QAction>("CompatibilitySettings1")->trigger();
+    QTest::mouseClick(W<QPushButton>("HelpButton"), Qt::LeftButton);
+    EXPECT_EQ(HelpMessages.size(), 3);
+    S().close();
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(TAboutHelp, AboutBoxDisablesTheMainWindowUntilItClosesAnyWay) {
+    G().HelpFilePath = QStringLiteral("/elsewhere/zvo.chm");
+    OpenAbout();
+    EXPECT_EQ(ApplicationHelpFile(), "/elsewhere/zvo.chm");
+    EXPECT_FALSE(G().isEnabled());
+    EXPECT_EQ(A<QLabel>("Version")->text(), "Version 1.0");
+    EXPECT_EQ(About().windowTitle(), "About");
+    QTest::keyClick(&G(), Qt::Key_F2);  // the main window takes nothing
+    EXPECT_EQ(App->Synth.OscCount, 3);
+
+    QTest::mouseClick(A<QPushButton>("OKButton"), Qt::LeftButton);
+    EXPECT_FALSE(About().isVisible());
+    EXPECT_TRUE(G().isEnabled());
+
+    OpenAbout();  // shown again: the version is set, not appended
+    EXPECT_EQ(A<QLabel>("Version")->text(), "Version 1.0");
+    About().close();  // the close box
+    EXPECT_FALSE(About().isVisible());
+    EXPECT_TRUE(G().isEnabled());
+
+    OpenAbout();
+    QTest::keyClick(&About(), Qt::Key_Return);  // OK is the default button
+    EXPECT_FALSE(About().isVisible());
+    EXPECT_TRUE(G().isEnabled());
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(TAboutHelp, APlayingSignalPlaysOnWhileTheBoxShows) {
+    QTest::mouseClick(W<QPushButton>("btnON"), Qt::LeftButton);
+    ASSERT_TRUE(G().AudioOut1->Active);
+    OpenAbout();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(G().AudioOut1->Active);
+    About().close();
+    EXPECT_TRUE(G().AudioOut1->Active);
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(TAboutHelp, HomePageOpensTheLabelsOwnText) {
+    OpenAbout();
+    QLabel* Link = A<QLabel>("Homepage");
+    QTest::mouseClick(Link, Qt::LeftButton, {}, Link->rect().center());
+    Link->setText(QStringLiteral("https://elsewhere.example/zelvo"));
+    QTest::mouseClick(Link, Qt::LeftButton, {}, Link->rect().center());
+    EXPECT_EQ(Opened, (QList<QUrl>{QUrl("https://zelvo.example/"), QUrl("https://elsewhere.example/zelvo")}));
+    EXPECT_TRUE(About().isVisible());
+    About().close();
+}
+
+TEST_F(TAboutHelp, ProgramIconIs32By32In16ColoursWithClearCorners) {
+    const QImage Icon = ProgramIcon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(Icon.size(), QSize(32, 32));
+    QSet<QRgb> Colours;
+    for (int Y = 0; Y < 32; ++Y)
+        for (int X = 0; X < 32; ++X)
+            if (qAlpha(Icon.pixel(X, Y)) == 255)
+                Colours.insert(Icon.pixel(X, Y));
+    EXPECT_GE(Colours.size(), 5);
+    EXPECT_LE(Colours.size(), 16);
+    EXPECT_EQ(qAlpha(Icon.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(Icon.pixel(31, 31)), 0);
+    EXPECT_EQ(qAlpha(Icon.pixel(16, 16)), 255);
+    EXPECT_FALSE(A<QLabel>("ProgramIcon")->pixmap().isNull());
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+}
+
+} // namespace
+} // namespace zelvo::test
