@@ -6,46 +6,12 @@
 #include "app/tfrmsettings.h"
 #include "app_fixture.h"
 #include "synth/buffer_filler.h"
+#include "tests/support/expected_signal.h"
 
 namespace zelvo::test {
 namespace {
 
 constexpr int64_t kFramesPerBuffer = 16384 / 4;  // the default ring: 4 buffers of 16384 bytes
-
-// The signal as it must sound, appended to Out: frames of the synthesis with the
-// sweep restarted or turned at every period end while looping, silence after
-// a period that does not loop. S moves on as the window's synthesis does.
-void Render(TSynth& S, int64_t Frames, bool Loop, std::vector<uint8_t>& Out) {
-    for (int64_t K = 0; K < Frames; ++K) {
-        int16_t L = 0, R = 0;
-        if (Loop || S.SampleIndex < S.PeriodSamples) {
-            L = SampleToPcm16(S.ComputeSample(0));
-            R = SampleToPcm16(S.ComputeSample(1));
-        }
-        for (int16_t V : {L, R}) {
-            Out.push_back(static_cast<uint8_t>(V));
-            Out.push_back(static_cast<uint8_t>(static_cast<uint16_t>(V) >> 8));
-        }
-        if (++S.SampleIndex == S.PeriodSamples && Loop) {
-            S.SampleIndex = 0;
-            for (int I = 0; I <= S.LastOsc; ++I) {
-                TOscRecord& O = S.Oscillators[I];
-                if (O.BiDir) {
-                    O.SweepRatio = static_cast<float>(1.0L / O.SweepRatio);
-                    O.SweepStep = -O.SweepStep;
-                } else {
-                    O.Omega = static_cast<float>(6.28318530717958647703L * O.FreqInit);
-                }
-            }
-        }
-    }
-}
-
-std::vector<uint8_t> Expected(TSynth S, int64_t Frames, bool Loop) {
-    std::vector<uint8_t> Out;
-    Render(S, Frames, Loop, Out);
-    return Out;
-}
 
 class TPlayback : public TAppFixture {
 protected:
@@ -384,7 +350,7 @@ TEST_F(TPlayback, ChangesWhilePlayingAreHeardFromTheNextBuffer) {
     // prefill and one buffer for each that has played.
     auto CatchUp = [&] {
         const int64_t Filled = (4 + static_cast<int64_t>(Heard().size()) / 16384) * kFramesPerBuffer;
-        Render(Ref, Filled - Rendered, true, Want);
+        RenderExpected(Ref, Filled - Rendered, true, Want);
         Rendered = Filled;
         ASSERT_EQ(std::memcmp(Ref.Oscillators.data(), App->Synth.Oscillators.data(), sizeof Ref.Oscillators), 0);
         ASSERT_EQ(Ref.SampleIndex, App->Synth.SampleIndex);
@@ -430,7 +396,7 @@ TEST_F(TPlayback, ChangesWhilePlayingAreHeardFromTheNextBuffer) {
         ASSERT_LE(Bytes.size(), Want.size());
         EXPECT_TRUE(std::equal(Bytes.begin(), Bytes.end(), Want.begin())) << Step.What;
         std::vector<uint8_t> Old = Before;
-        Render(Unchanged, kFramesPerBuffer, true, Old);
+        RenderExpected(Unchanged, kFramesPerBuffer, true, Old);
         EXPECT_FALSE(std::equal(Old.begin() + static_cast<ptrdiff_t>(Before.size()), Old.end(),
                                 Want.begin() + static_cast<ptrdiff_t>(Before.size())))
             << Step.What << ": the change must be heard";

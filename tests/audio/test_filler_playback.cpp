@@ -9,6 +9,7 @@
 #include "audio_probe.h"
 #include "synth/buffer_filler.h"
 #include "synth/errors.h"
+#include "tests/support/expected_signal.h"
 
 namespace zelvo::test {
 namespace {
@@ -31,37 +32,6 @@ void DefaultBank(TSynth& S) {
     for (int I = 0; I < 25; ++I) S.Oscillators[I] = DefaultOscRecord();
     S.OscCount = 3;
     S.SampleRate = 22050;
-}
-
-// The signal as it must sound: frames of the synthesis, with the sweep restarted
-// or turned at every period end while looping, silence after a period that
-// does not loop.
-std::vector<uint8_t> Expected(TSynth S, int64_t Frames, bool Loop) {
-    std::vector<uint8_t> Out;
-    for (int64_t K = 0; K < Frames; ++K) {
-        int16_t L = 0, R = 0;
-        if (Loop || S.SampleIndex < S.PeriodSamples) {
-            L = SampleToPcm16(S.ComputeSample(0));
-            R = SampleToPcm16(S.ComputeSample(1));
-        }
-        for (int16_t V : {L, R}) {
-            Out.push_back(static_cast<uint8_t>(V));
-            Out.push_back(static_cast<uint8_t>(static_cast<uint16_t>(V) >> 8));
-        }
-        if (++S.SampleIndex == S.PeriodSamples && Loop) {
-            S.SampleIndex = 0;
-            for (int I = 0; I <= S.LastOsc; ++I) {
-                TOscRecord& O = S.Oscillators[I];
-                if (O.BiDir) {
-                    O.SweepRatio = static_cast<float>(1.0L / O.SweepRatio);
-                    O.SweepStep = -O.SweepStep;
-                } else {
-                    O.Omega = static_cast<float>(6.28318530717958647703L * O.FreqInit);
-                }
-            }
-        }
-    }
-    return Out;
 }
 
 class FillerPlayback : public ::testing::Test {
