@@ -282,12 +282,19 @@ float TSynth::TriangleUncached(int Osc, float Phase) {
     }
     case wkSquare: {
         if (R.Gain == 0.0f && std::isfinite(R.Phase)) return Sum;
-        const int32_t W = SquareOf(SineF32(Osc, R.Phase));
-        if (!FPlain) {
+        if (!FPlain && std::isfinite(R.Phase)) {
+            // Only the sign of the rounded sine counts. For a float phase the
+            // sine is never so small that it rounds to zero unless the phase is
+            // zero, so the double sine's sign decides (-0 counts as +1 both ways).
+            const uint32_t Flip = SineOf(Osc, R.Phase) < 0.0 ? 0x80000000u : 0u;
+            float Term;
+            const uint32_t GainBits = Bits(R.Gain) ^ Flip;
+            std::memcpy(&Term, &GainBits, sizeof Term);
             // two floats added exactly and rounded once: a float addition
-            Out = Sum + (W > 0 ? R.Gain : -R.Gain);
+            Out = Sum + Term;
             if (std::isfinite(Out)) return Out;
         }
+        const int32_t W = SquareOf(SineF32(Osc, R.Phase));
         return StoreF32(Sum + static_cast<long double>(W) * R.Gain);
     }
     case wkTriangular: {
@@ -344,8 +351,16 @@ inline float TSynth::AdvancePhase(const TOscRecord& R) {
 inline float TSynth::SweepOmega(const TOscRecord& R) {
     float Out;
     if (!FPlain) {
-        const double T = static_cast<double>(R.Omega) * R.SweepRatio + R.SweepStep;  // exact product
-        if (RoundsSurely(T, std::fabs(T) * kStep, Out)) return Out;
+        // A linear sweep (ratio 1) adds two floats, a logarithmic one (step 0)
+        // multiplies two: exact in extended and rounded once, which is what the
+        // float operation does.
+        if (R.SweepRatio == 1.0f) Out = R.Omega + R.SweepStep;
+        else if (R.SweepStep == 0.0f) Out = R.Omega * R.SweepRatio;
+        else {
+            const double T = static_cast<double>(R.Omega) * R.SweepRatio + R.SweepStep;  // exact product
+            if (!RoundsSurely(T, std::fabs(T) * kStep, Out)) Out = NAN;
+        }
+        if (std::fabs(Out) <= 3.40282347e+38f) return Out;
         ++FFallbacks;
     }
     return StoreF32(static_cast<long double>(R.Omega) * R.SweepRatio + R.SweepStep);
