@@ -95,17 +95,22 @@ inline double FastSinImpl(double X) {
     // Taylor terms up to R^15 (sine) and R^16 (cosine) leave less than 2^-53 on
     // [-pi/4, pi/4]; Estrin's scheme keeps the dependency chain short.
     const double Z = R * R, Z2 = Z * Z, Z4 = Z2 * Z2;
+    const double CA = (1.0 - Z * (1.0 / 2)) + Z2 * (1.0 / 24 - Z * (1.0 / 720));
+    const double CB = (1.0 / 40320 - Z * (1.0 / 3628800)) + Z2 * (1.0 / 479001600 - Z * (1.0 / 87178291200.0));
+    const double Cos = CA + Z4 * (CB + Z4 * (1.0 / 20922789888000.0));
+    const double SA = (-1.0 / 6 + Z * (1.0 / 120)) + Z2 * (-1.0 / 5040 + Z * (1.0 / 362880));
+    const double SB = (-1.0 / 39916800 + Z * (1.0 / 6227020800.0)) + Z2 * (-1.0 / 1307674368000.0);
+    const double Sin = R + R * Z * (SA + Z4 * SB);
+    // The quadrant picks and signs the result without branches: at high
+    // frequencies it changes nearly every frame and would defeat prediction.
+    uint64_t CosBits, SinBits;
+    std::memcpy(&CosBits, &Cos, 8);
+    std::memcpy(&SinBits, &Sin, 8);
+    const uint64_t Pick = 0 - static_cast<uint64_t>(N & 1);
+    const uint64_t Bits64 = ((CosBits & Pick) | (SinBits & ~Pick)) ^ (static_cast<uint64_t>(N & 2) << 62);
     double V;
-    if (N & 1) {
-        const double A = (1.0 - Z * (1.0 / 2)) + Z2 * (1.0 / 24 - Z * (1.0 / 720));
-        const double B = (1.0 / 40320 - Z * (1.0 / 3628800)) + Z2 * (1.0 / 479001600 - Z * (1.0 / 87178291200.0));
-        V = A + Z4 * (B + Z4 * (1.0 / 20922789888000.0));
-    } else {
-        const double A = (-1.0 / 6 + Z * (1.0 / 120)) + Z2 * (-1.0 / 5040 + Z * (1.0 / 362880));
-        const double B = (-1.0 / 39916800 + Z * (1.0 / 6227020800.0)) + Z2 * (-1.0 / 1307674368000.0);
-        V = R + R * Z * (A + Z4 * B);
-    }
-    return (N & 2) ? -V : V;
+    std::memcpy(&V, &Bits64, 8);
+    return V;
 }
 } // namespace
 
