@@ -6,6 +6,9 @@
 
 #include <bit>
 #include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -130,18 +133,38 @@ TEST(IntlStrToFloat, DoesNotDependOnProcessLocale)
     const std::string Saved = Old ? Old : "C";
     const char* Names[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "ru_RU.UTF-8"};
     bool Switched = false;
+    // Puts the locale back and removes a locale folder of our own, however the test ends.
+    struct TRestore {
+        std::string Locale, OwnLocales;
+        ~TRestore() {
+            std::setlocale(LC_NUMERIC, Locale.c_str());
+            if (!OwnLocales.empty()) std::filesystem::remove_all(OwnLocales);
+        }
+    } Restore{Saved, {}};
     for (const char* Name : Names)
         if (std::setlocale(LC_NUMERIC, Name) != nullptr) {
             Switched = true;
             break;
         }
+    if (!Switched) {
+        // No such locale installed: compile one of our own from the locale sources.
+        char Dir[] = "/tmp/zelvo-locale-XXXXXX";
+        if (mkdtemp(Dir)) {
+            Restore.OwnLocales = Dir;
+            const std::string Cmd = std::string("localedef -i de_DE -f UTF-8 ") + Dir + "/de_DE.UTF-8 >/dev/null 2>&1";
+            if (std::system(Cmd.c_str()) == 0) {
+                setenv("LOCPATH", Dir, 1);
+                Switched = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+            }
+        }
+    }
     if (!Switched)
         GTEST_SKIP() << "no locale with a comma separator installed";
+    ASSERT_EQ(*std::localeconv()->decimal_point, ',');
     EXPECT_EQ(IntlStrToFloat("1.5", '.'), 1.5);
     EXPECT_EQ(IntlStrToFloat("1.5", ','), 1.5);
     EXPECT_EQ(FormatGeneral(1.5L, 15, '.'), "1.5");
     EXPECT_EQ(FormatGeneral(1.5e-7L, 15, '.'), "1.5E-7");
-    std::setlocale(LC_NUMERIC, Saved.c_str());
 }
 
 TEST_P(SeparatorTest, NormalizeNumberTextForTheAmplitudeField)
