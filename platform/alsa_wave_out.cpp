@@ -348,6 +348,18 @@ private:
         Fed = Played;
     }
 
+    // Throws away what the device holds and starts a new run from the played
+    // position, so the unplayed rest of the buffers is written again.
+    void DropAndRewrite() {
+        snd_pcm_drop(Pcm);
+        const int E = snd_pcm_prepare(Pcm);
+        if (E < 0) {
+            Lose(AlsaErrorCode(E));
+            return;
+        }
+        NewRun();
+    }
+
     bool HasUnfed() {
         std::lock_guard L(M);
         return QueueEnd > Fed;
@@ -694,13 +706,7 @@ private:
         }
         // No pause in this device: keep the unplayed rest and write it again.
         UpdatePlayed(Now);
-        snd_pcm_drop(Pcm);
-        const int E = snd_pcm_prepare(Pcm);
-        if (E < 0) {
-            Lose(AlsaErrorCode(E));
-            return;
-        }
-        NewRun();
+        DropAndRewrite();
     }
 
     void DoRestart(TClock::time_point Now) {
@@ -717,13 +723,7 @@ private:
         if (!HwPaused) return;
         HwPaused = false;
         if (snd_pcm_pause(Pcm, 0) == 0) return;
-        snd_pcm_drop(Pcm);
-        const int E = snd_pcm_prepare(Pcm);
-        if (E < 0) {
-            Lose(AlsaErrorCode(E));
-            return;
-        }
-        NewRun();
+        DropAndRewrite();
     }
 
     void Sleep(TClock::time_point Now) {
