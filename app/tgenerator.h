@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "app/memories.h"
-#include "app/open_dialog.h"
-#include "app/save_dialog.h"
+#include "app/file_dialog.h"
 #include "synth/buffer_filler.h"
 #include "synth/synth.h"
 

@@ -9,9 +9,8 @@
 #include <sys/resource.h>
 
 #include "app/ansi_text.h"
-#include "app/open_dialog.h"
+#include "app/file_dialog.h"
 #include "app/preset_file.h"
-#include "app/save_dialog.h"
 #include "app_fixture.h"
 
 namespace zelvo::test {
