@@ -11,29 +11,10 @@
 
 #include "audio/audio_io.h"
 #include "platform/alsa_wave_out.h"
-#include "synth/buffer_filler.h"
+#include "bench_common.h"
 
 using namespace zelvo;
 using namespace zelvo::wave;
-
-namespace {
-
-double CpuSeconds() {
-    timespec T;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &T);
-    return T.tv_sec + T.tv_nsec * 1e-9;
-}
-
-struct TOwner : TFillerHost {
-    TAudioOut* Out = nullptr;
-    bool LoopChecked() override { return true; }
-    int32_t NumBuffers() override { return Out->NumBuffers(); }
-    int32_t BufferSize() override { return Out->BufferSize(); }
-    void StopAtOnce() override { Out->StopAtOnce(); }
-    void ShowMessage(const std::string& T) override { std::printf("message: %s\n", T.c_str()); }
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     setenv("ALSA_CONFIG_PATH", "/usr/share/alsa/alsa.conf:" ZELVO_BENCH_ALSA_CONF, 1);
@@ -57,19 +38,11 @@ int main(int argc, char** argv) {
     }
 
     TSynth Synth;
-    for (int I = 0; I < 25; ++I) {
-        TOscRecord R = DefaultOscRecord();
-        R.FreqInit = 50.0f + 37.0f * I;
-        R.FreqFinal = 20000.0f - 311.0f * I;
-        R.LogSweep = I % 2;
-        Synth.Oscillators[I] = R;
-    }
-    Synth.OscCount = 25;
-    Synth.SampleRate = Rate;
+    bench::SweepBank(Synth, wkSine, Rate);
     Synth.PrepareSweep("1", '.');
 
     TAudioOut Out(&Alsa);
-    TOwner Owner;
+    bench::TLoopingOwner Owner;
     Owner.Out = &Out;
     TBufferFiller Filler(Synth, Owner);
     Out.SetStereo(true);
@@ -86,7 +59,7 @@ int main(int argc, char** argv) {
     };
     Out.OnStop = [] { QCoreApplication::quit(); };
 
-    const double Cpu0 = CpuSeconds();
+    const double Cpu0 = bench::CpuSeconds();
     timespec W0, W1;
     clock_gettime(CLOCK_MONOTONIC, &W0);
     if (!Out.Start(nullptr)) {
@@ -95,7 +68,7 @@ int main(int argc, char** argv) {
     }
     QCoreApplication::exec();
     clock_gettime(CLOCK_MONOTONIC, &W1);
-    const double Cpu = CpuSeconds() - Cpu0;
+    const double Cpu = bench::CpuSeconds() - Cpu0;
     const double Wall = (W1.tv_sec - W0.tv_sec) + (W1.tv_nsec - W0.tv_nsec) * 1e-9;
     const double Audio = static_cast<double>(Frames) / Rate;
     const auto C = Alsa.Counters();

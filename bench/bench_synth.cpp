@@ -6,31 +6,17 @@
 #include <string>
 
 #include "synth/synth.h"
+#include "bench_common.h"
 #include "synth/wav_writer.h"
 
 using namespace zelvo;
+using bench::CpuSeconds;
 
 namespace {
 
-double CpuSeconds() {
-    timespec T;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &T);
-    return T.tv_sec + T.tv_nsec * 1e-9;
-}
-
 void SetUp25(TSynth& S, int32_t Kind, int32_t Rate, const char* Seconds) {
     S.SeedRandom(1);
-    S.OscCount = 25;
-    S.SampleRate = Rate;
-    for (int I = 0; I < 25; ++I) {
-        TOscRecord R = DefaultOscRecord();
-        R.WaveKind = Kind;
-        R.FreqInit = 50.0f + 37.0f * I;
-        R.FreqFinal = 20000.0f - 311.0f * I;
-        R.LogSweep = I % 2;
-        R.GainInit = 0.9f;
-        S.Oscillators[I] = R;
-    }
+    bench::SweepBank(S, Kind, Rate, 0.9f);
     S.PrepareSweep(Seconds, '.');
 }
 

@@ -16,21 +16,12 @@
 
 #include "audio/audio_io.h"
 #include "platform/sim_wave_out.h"
-#include "synth/buffer_filler.h"
+#include "bench_common.h"
 
 using namespace zelvo;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-struct TOwner : TFillerHost {
-    TAudioOut* Out = nullptr;
-    bool LoopChecked() override { return true; }
-    int32_t NumBuffers() override { return Out->NumBuffers(); }
-    int32_t BufferSize() override { return Out->BufferSize(); }
-    void StopAtOnce() override { Out->StopAtOnce(); }
-    void ShowMessage(const std::string& T) override { std::printf("  message: %s\n", T.c_str()); }
-};
 
 std::vector<pid_t> LoadEveryCore() {
     std::vector<pid_t> Kids;
@@ -48,23 +39,19 @@ std::vector<pid_t> LoadEveryCore() {
 
 void Run(const char* Name, int Oscillators, int32_t Rate, int Seconds) {
     TSynth Synth;
-    for (int I = 0; I < 25; ++I) {
-        TOscRecord R = DefaultOscRecord();
-        if (Oscillators > 3) {
-            R.FreqInit = 50.0f + 37.0f * I;
-            R.FreqFinal = 20000.0f - 311.0f * I;
-            R.LogSweep = I % 2;
-        }
-        Synth.Oscillators[I] = R;
+    if (Oscillators > 3) {
+        bench::SweepBank(Synth, wkSine, Rate);
+    } else {
+        for (int I = 0; I < 25; ++I) Synth.Oscillators[I] = DefaultOscRecord();
+        Synth.SampleRate = Rate;
     }
     Synth.OscCount = Oscillators;
-    Synth.SampleRate = Rate;
     Synth.PrepareSweep("1", '.');
 
     wave::TSimWaveOut Sim;
     Sim.SetRecording(false);
     TAudioOut Out(&Sim);
-    TOwner Owner;
+    bench::TLoopingOwner Owner;
     Owner.Out = &Out;
     TBufferFiller Filler(Synth, Owner);
 
