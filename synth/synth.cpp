@@ -33,18 +33,27 @@ inline int64_t RoundToInt64(long double V) {
 
 inline bool IsSet(uint8_t B) { return B != 0; }
 
-inline uint64_t Rotl(uint64_t X, int K) { return (X << K) | (X >> (64 - K)); }
-
 } // namespace
 
 double FastSin(double X) { return FastSinImpl(X); }
+
+const uint16_t* detail::PinkDueRows() {
+    static const auto Due = [] {
+        std::array<uint16_t, 2048> T{};
+        for (int I = 0; I < 2048; ++I)
+            for (int K = 1; K < TSynth::kPinkRows; ++K)
+                if ((I & kPinkMask[K]) == kPinkValue[K]) T[I] |= static_cast<uint16_t>(1u << K);
+        return T;
+    }();
+    return Due.data();
+}
 
 void RaiseStoreFault(long double V) {
     if (std::isnan(V)) throw EInvalidOp();
     throw EOverflow();
 }
 
-TSynth::TSynth() {
+TSynth::TSynth() : FBlockPath(BlockPathsOnThisMachine().back()) {
     std::random_device Rd;
     SeedRandom((static_cast<uint64_t>(Rd()) << 32) ^ Rd());
     FSinPhaseBits.fill(Bits(0.0f));  // sin(0) = 0: the cache is valid from the start
@@ -62,19 +71,6 @@ void TSynth::SeedRandom(uint64_t Seed) {
         Z = (Z ^ (Z >> 27)) * 0x94D049BB133111EBull;
         S = Z ^ (Z >> 31);
     }
-}
-
-uint32_t TSynth::NextRandom32() {
-    // xoshiro256**; the top 32 bits give a value k / 2^32, exact in every format used
-    const uint64_t Result = Rotl(FRng[1] * 5, 7) * 9;
-    const uint64_t T = FRng[1] << 17;
-    FRng[2] ^= FRng[0];
-    FRng[3] ^= FRng[1];
-    FRng[1] ^= FRng[2];
-    FRng[0] ^= FRng[3];
-    FRng[2] ^= T;
-    FRng[3] = Rotl(FRng[3], 45);
-    return static_cast<uint32_t>(Result >> 32);
 }
 
 long double TSynth::NextRandom() { return static_cast<long double>(NextRandom32()) * 0x1p-32L; }
@@ -114,18 +110,8 @@ int32_t TSynth::SquareOf(float X) { return X < 0.0f ? -1 : 1; }
 
 float TSynth::TriangleOf(float Phase) { return PlainTriangle(StoreF32(sinl(Phase))); }
 
-// A random value rounded to a row's float: k / 2^32 rounds exactly as k does.
-inline float TSynth::PinkRandom() { return static_cast<float>(NextRandom32()) * 0x1p-32f; }
-
 float TSynth::PinkNoise(int32_t Index) {
-    // Which of rows 1..12 are due at each value of the index's low 11 bits.
-    static const auto Due = [] {
-        std::array<uint16_t, 2048> T{};
-        for (int I = 0; I < 2048; ++I)
-            for (int K = 1; K < kPinkRows; ++K)
-                if ((I & kPinkMask[K]) == kPinkValue[K]) T[I] |= static_cast<uint16_t>(1u << K);
-        return T;
-    }();
+    const uint16_t* Due = PinkDueRows();
     PinkRows[0] = PinkRandom();
     for (unsigned Rows = Due[Index & 0x7FF]; Rows; Rows &= Rows - 1)
         PinkRows[__builtin_ctz(Rows)] = PinkRandom();  // in ascending row order
@@ -140,13 +126,8 @@ float TSynth::PinkNoise(int32_t Index) {
 
 // sin(Phase) rounded to a float store, as the plain evaluation gives it.
 inline float TSynth::SineF32(int Osc, float Phase) {
-    if (!FPlain) {
-        const double W = SineOf(Osc, Phase);
-        float Out;
-        if (RoundsSurely(W, std::fabs(W) * kLib, Out)) return Out;
-        ++FFallbacks;
-    }
-    return StoreF32(sinl(Phase));
+    if (FPlain) return StoreF32(sinl(Phase));
+    return FastSineF32(SineOf(Osc, Phase), Phase, FFallbacks);
 }
 
 inline double TSynth::SineOf(int Osc, float Phase) {
@@ -169,15 +150,8 @@ inline float TSynth::TriangleFast(int Osc, float Phase) {
 
 float TSynth::TriangleUncached(int Osc, float Phase) {
     const float S = SineF32(Osc, Phase);
-    if (std::fabs(S) == 1.0f) return S;
-    if (!FPlain) {
-        // 2/pi * arcsin(s) is the arctangent form's exact value
-        const double R = std::asin(static_cast<double>(S)) * (2.0 / 3.14159265358979323846);
-        float Out;
-        if (RoundsSurely(R, std::fabs(R) * kLib, Out)) return Out;
-        ++FFallbacks;
-    }
-    return PlainTriangle(S);
+    if (FPlain) return PlainTriangle(S);
+    return FastTriangleOfSine(S, FFallbacks);
 }
 
 // Sum + w * Gain of one oscillator, rounded to the running sum's float. Each

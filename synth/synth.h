@@ -10,6 +10,7 @@
 #include <cfloat>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "osc_record.h"
 
@@ -22,6 +23,8 @@ public:
     static constexpr int kBankSize = 26;   // records 0..25
     static constexpr int kMaxOscillators = 25;
     static constexpr int kPinkRows = 13;
+    static constexpr int kBlockFrames = 128;  // frames of one block
+    static constexpr int kLanes = 28;         // the bank in groups of four
 
     TSynth();  // seeds the random source from the system, once
 
@@ -48,7 +51,19 @@ public:
     // The random source: one stream of values in [0, 1) for both noise kinds.
     void SeedRandom(uint64_t Seed);
     long double NextRandom();
-    uint32_t NextRandom32();  // the same stream: k for the value k / 2^32
+    // The same stream: k for the value k / 2^32. xoshiro256**; the top 32 bits
+    // give a value k / 2^32, exact in every format used.
+    uint32_t NextRandom32() {
+        const uint64_t Result = Rotl(FRng[1] * 5, 7) * 9;
+        const uint64_t T = FRng[1] << 17;
+        FRng[2] ^= FRng[0];
+        FRng[3] ^= FRng[1];
+        FRng[1] ^= FRng[2];
+        FRng[0] ^= FRng[3];
+        FRng[2] ^= T;
+        FRng[3] = Rotl(FRng[3], 45);
+        return static_cast<uint32_t>(Result >> 32);
+    }
 
     // Tests compare the fast evaluation of sines against the plain one; both must
     // give identical results.
@@ -57,6 +72,32 @@ public:
     // How often the fast path could not decide a rounding and fell back (for the
     // benchmark's report).
     uint64_t FallbackCount() const { return FFallbacks; }
+
+    // Renders Frames frames exactly as the pairs ComputeSample(0), ComputeSample(1)
+    // give them, SampleIndex moving on by one after each frame as the 32-bit
+    // counter it is; Out receives the left and right 16-bit samples of each frame
+    // (SampleToPcm16). The caller keeps period ends out of the run. An error is
+    // raised at the same frame, with the same state, as frame by frame; the frames
+    // before it are in Out.
+    void RenderFrames(int16_t* Out, int32_t Frames);
+
+    // The instruction sets the block computation can run on; every path gives the
+    // same samples. Frame by frame is the reference the others are tested against.
+    enum class TBlockPath { FrameByFrame, Generic, Avx2 };
+    static std::vector<TBlockPath> BlockPathsOnThisMachine();  // widest last
+    void SetBlockPath(TBlockPath Path) { FBlockPath = Path; }
+    TBlockPath BlockPath() const { return FBlockPath; }
+
+    // What a run of frames changes, for a caller that has to go back to the
+    // start of a run (the export's cancel inside a run).
+    struct TRunState {
+        std::array<TOscRecord, kBankSize> Oscillators;
+        std::array<float, kPinkRows> PinkRows;
+        uint64_t Rng[4];
+        int32_t SampleIndex;
+    };
+    TRunState SaveRunState() const;
+    void RestoreRunState(const TRunState& State);
 
 private:
     float AddWave(int Osc, const TOscRecord& R, float Sum);
@@ -67,7 +108,29 @@ private:
     double SineOf(int Osc, float Phase);
     float TriangleFast(int Osc, float Phase);
     float TriangleUncached(int Osc, float Phase);
-    float PinkRandom();
+    // A random value rounded to a row's float: k / 2^32 rounds exactly as k does.
+    float PinkRandom() { return static_cast<float>(NextRandom32()) * 0x1p-32f; }
+    static uint64_t Rotl(uint64_t X, int K) { return (X << K) | (X >> (64 - K)); }
+
+    bool RenderBlock(int16_t* Out, int32_t Frames);
+    void RenderFrameByFrame(int16_t* Out, int32_t Frames);
+    void DrawNoise(int32_t Frames, int Last);
+
+    // Working space of the block computation, part of the object so that
+    // nothing is allocated while a signal plays.
+    struct alignas(64) TBlockScratch {
+        float Ph[kLanes][kBlockFrames];  // each oscillator's phase per frame
+        float Omega0[kBlockFrames];      // the first oscillator's angular frequency per frame
+        float SumL[kBlockFrames], SumR[kBlockFrames];
+        float W[kBlockFrames];           // waveform values shared by both passes
+        // noise per oscillator and frame: white as the drawn k, pink as its value
+        uint32_t NoiseL[kBankSize][kBlockFrames], NoiseR[kBankSize][kBlockFrames];
+        float LanePh[kLanes], LaneOm[kLanes], LaneRatio[kLanes], LaneStep[kLanes];
+        float LaneSummand[kLanes], LaneFactor[kLanes];
+        int32_t LaneMode[kLanes];
+    };
+    TBlockScratch FBlock;
+    TBlockPath FBlockPath;
 
     uint64_t FRng[4]{};
     bool FPlain = false;

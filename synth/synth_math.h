@@ -55,6 +55,10 @@ inline bool RoundsSurely(double T, double E, float& Out) {
     return true;
 }
 
+// Which of the pink-noise rows 1..12 are due (bit k for row k) at each value of
+// the index's low 11 bits.
+const uint16_t* PinkDueRows();
+
 // The plain steps: exactly the precision rule, raising where the unit would.
 inline float PlainPhaseStep(float Phase, float Omega, int32_t Rate) {
     // Without a rate the division raises as the unit does.
@@ -106,6 +110,25 @@ inline float FastSweep(float Omega, float Ratio, float Step, uint64_t& Fallbacks
     if (std::fabs(Out) <= 3.40282347e+38f) return Out;
     ++Fallbacks;
     return PlainSweep(Omega, Ratio, Step);
+}
+
+// sin(Phase) rounded to a float store, given W = FastSinImpl(Phase).
+inline float FastSineF32(double W, float Phase, uint64_t& Fallbacks) {
+    float Out;
+    if (RoundsSurely(W, std::fabs(W) * kLib, Out)) return Out;
+    ++Fallbacks;
+    return StoreF32(sinl(Phase));
+}
+
+// The triangle of a rounded sine S: 2/pi * arcsin(s) is the arctangent form's
+// exact value.
+inline float FastTriangleOfSine(float S, uint64_t& Fallbacks) {
+    if (std::fabs(S) == 1.0f) return S;
+    const double R = std::asin(static_cast<double>(S)) * (2.0 / 3.14159265358979323846);
+    float Out;
+    if (RoundsSurely(R, std::fabs(R) * kLib, Out)) return Out;
+    ++Fallbacks;
+    return PlainTriangle(S);
 }
 
 inline float FastPinkValue(float Total, uint64_t& Fallbacks) {
