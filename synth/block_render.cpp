@@ -66,53 +66,48 @@ ZELVO_INLINE v4i Decided(v4d T, v4d E, v4f& Out) {
     return (Lo == Hi) & (Abs(Lo) <= kFloatMax);
 }
 
-// The reduction and polynomials of FastSinImpl, lane by lane, the same operations
-// in the same order. Valid for |X| < 2^20; the caller looks at the others.
-struct TSinCos {
-    v4d R, Sin, Cos;  // the reduced angle and its sine and cosine
-    v4l Quadrant;     // N's low bits
-    v4d Value;        // sin X
-    v4i Far;          // lanes beyond the reduction's range
+// sin X for four phases in double precision, within a few units in the last
+// place: X = N pi + R with pi in three parts (Cody-Waite; N pi_1 and N pi_2 are
+// exact for |N| < 2^20), then the Taylor polynomial of sin R to R^23 on
+// |R| <= pi/2, whose remainder stays below 2^-66. The relative error stays far
+// inside kLib for |X| < 64 (checked against sinl for every float there); lanes
+// beyond that go to FastSinImpl.
+struct TSines {
+    v4d Value;  // sin X
+    v4d R;      // the reduced angle: sin X = +-sin R, R in [-pi/2, pi/2]
+    v4l Flip;   // the sign bit where N is odd
+    v4i Far;    // lanes that went to FastSinImpl
 };
 
-ZELVO_INLINE TSinCos SinCos(v4d X) {
-    constexpr double TwoOverPi = 0.63661977236758134308;
-    constexpr double Pio2_1 = 1.57079632673412561417e+00;
-    constexpr double Pio2_2 = 6.07710050630396597660e-11;
-    constexpr double Pio2_2t = 2.02226624879595063154e-21;
-    const v4l NonNegative = X >= 0.0;
-    const v4d Y = X * TwoOverPi + Select(NonNegative, Splat(0.5), Splat(-0.5));
-    // truncation toward zero, as the conversion to an integer does
-    const v4d Near = (Y + kRound) - kRound;
-    const v4d K = Select(Y >= 0.0, Near - Select(Near > Y, Splat(1.0), Splat(0.0)),
-                         Near + Select(Near < Y, Splat(1.0), Splat(0.0)));
-    TSinCos C;
-    C.R = ((X - K * Pio2_1) - K * Pio2_2) - K * Pio2_2t;
-    const v4d Z = C.R * C.R, Z2 = Z * Z, Z4 = Z2 * Z2;
-    const v4d CA = (1.0 - Z * (1.0 / 2)) + Z2 * (1.0 / 24 - Z * (1.0 / 720));
-    const v4d CB = (1.0 / 40320 - Z * (1.0 / 3628800)) + Z2 * (1.0 / 479001600 - Z * (1.0 / 87178291200.0));
-    C.Cos = CA + Z4 * (CB + Z4 * (1.0 / 20922789888000.0));
-    const v4d SA = (-1.0 / 6 + Z * (1.0 / 120)) + Z2 * (-1.0 / 5040 + Z * (1.0 / 362880));
-    const v4d SB = (-1.0 / 39916800 + Z * (1.0 / 6227020800.0)) + Z2 * (-1.0 / 1307674368000.0);
-    C.Sin = C.R + C.R * Z * (SA + Z4 * SB);
-    C.Quadrant = (v4l)(K + kRound);
-    const v4l Pick = 0 - (C.Quadrant & 1);
-    C.Value = (v4d)((((v4l)C.Cos & Pick) | ((v4l)C.Sin & ~Pick)) ^ ((C.Quadrant & 2) << 62));
-    return C;
-}
+constexpr double kSinRange = 64.0;
 
-// sin of four phases; lanes beyond the polynomial's range go to the library, as
-// FastSinImpl does.
-ZELVO_INLINE v4d Sines(const float* Ph, TSinCos* Full = nullptr) {
+ZELVO_INLINE TSines Sines(const float* Ph) {
+    constexpr double Pio2_1 = 1.57079632673412561417e+00;   // first 33 bits of pi/2
+    constexpr double Pio2_2 = 6.07710050630396597660e-11;   // next 33 bits
+    constexpr double Pio2_2t = 2.02226624879595063154e-21;  // pi/2 - Pio2_1 - Pio2_2
+    constexpr double Pi1 = 2 * Pio2_1, Pi2 = 2 * Pio2_2, Pi3 = 2 * Pio2_2t;
+    constexpr double InvPi = 0.31830988618379067154;
     const v4d X = ToD(Load(Ph));
-    TSinCos C = SinCos(X);
-    C.Far = Narrow(~(Abs(X) < 0x1p20));
-    const int Far = Bitmask(C.Far);
-    if (Far) [[unlikely]]
+    const v4d N = (X * InvPi + kRound) - kRound;
+    TSines S;
+    S.R = ((X - N * Pi1) - N * Pi2) - N * Pi3;
+    // Estrin's scheme: a short dependency chain
+    const v4d Z = S.R * S.R, Z2 = Z * Z, Z4 = Z2 * Z2;
+    const v4d A0 = -1.0 / 6.0 + Z * (1.0 / 120.0);
+    const v4d A1 = -1.0 / 5040.0 + Z * (1.0 / 362880.0);
+    const v4d A2 = -1.0 / 39916800.0 + Z * (1.0 / 6227020800.0);
+    const v4d A3 = -1.0 / 1307674368000.0 + Z * (1.0 / 355687428096000.0);
+    const v4d A4 = -1.0 / 121645100408832000.0 + Z * (1.0 / 51090942171709440000.0);
+    const v4d B2 = A4 + Z2 * (-1.0 / 25852016738884976640000.0);
+    const v4d P = (A0 + Z2 * A1) + Z4 * ((A2 + Z2 * A3) + Z4 * B2);
+    const v4d Sin = S.R + S.R * Z * P;
+    S.Flip = (v4l)(N + kRound) << 63;
+    S.Value = (v4d)((v4l)Sin ^ S.Flip);
+    S.Far = Narrow(~(Abs(X) < kSinRange));
+    if (const int Far = Bitmask(S.Far)) [[unlikely]]
         for (int L = 0; L < 4; ++L)
-            if (Far >> L & 1) C.Value[L] = std::sin(X[L]);
-    if (Full) *Full = C;
-    return C.Value;
+            if (Far >> L & 1) S.Value[L] = FastSinImpl(X[L]);
+    return S;
 }
 
 // ---- the recurrences ------------------------------------------------------
@@ -128,6 +123,7 @@ struct TRecurJob {
     const float* Factor;
     const int32_t* Mode;
     int Groups;
+    unsigned SimpleGroups;  // bit g: group g needs no more than one float operation per frequency
     int Frames;
     int32_t Rate;
     uint64_t Fallbacks;
@@ -145,99 +141,126 @@ struct TRecurJob {
     J.LanePh[Lane] = PlainWrap(Ph);
 }
 
+// One group's frame. Simple groups hold only oscillators that sweep on their own
+// linearly or logarithmically: their new frequency is one float operation.
+template <bool Simple>
+ZELVO_INLINE void RecurGroup(TRecurJob& J, int B, int F, float O0, v4d Inv) {
+    const v4f Ph = Load(J.LanePh + B), Om = Load(J.LaneOm + B);
+    const v4f Ratio = Load(J.Ratio + B), Step = Load(J.Step + B);
+    // Phase + Omega / rate
+    const v4d D = ToD(Om) * Inv;
+    const v4d T = ToD(Ph) + D;
+    v4f NewPh;
+    v4i Ok = Decided(T, (Abs(D) + Abs(T)) * kStep, NewPh);
+    // the new angular frequency, by mode
+    const v4i Linear = Ratio == 1.0f;
+    v4f NewOm = Select(Linear, Om + Step, Om * Ratio);
+    if constexpr (!Simple) {
+        const v4i Mode = Load(J.Mode + B);
+        const v4d Tg = ToD(Om) * ToD(Ratio) + ToD(Step);  // the product is exact
+        v4f General;
+        const v4i OkGeneral = Decided(Tg, Abs(Tg) * kStep, General);
+        const v4i Plain = Linear | (Step == 0.0f);
+        const v4f Indep = Select(Plain, NewOm, General);
+        const v4d P = ToD(Load(J.Summand + B)) * kTwoPiD;
+        const v4d Ta = P + O0;
+        v4f Added;
+        const v4i OkAdd = Decided(Ta, (Abs(P) + Abs(Ta)) * kStep, Added);
+        const v4f Multiplied = SplatF(O0) * Load(J.Factor + B);
+        const v4i IsIndep = Mode == int32_t{lmIndependent}, IsAdd = Mode == int32_t{lmAdd};
+        NewOm = Select(IsIndep, Indep, Select(IsAdd, Added, Multiplied));
+        Ok &= (IsIndep & (Plain | OkGeneral)) | (IsAdd & OkAdd) | (~IsIndep & ~IsAdd);
+    }
+    Ok &= Abs(NewOm) <= kFloatMax;
+    // The wrap: Phase - 2 pi is exact in double but for the last term, so the
+    // double result is one rounding of it, and rounding that to a float gives the
+    // float of the exact value unless it lies on the midpoint of two floats.
+    const v4i Wraps = NewPh > kBelowTwoPi;
+    const v4d V = (ToD(NewPh) - kTwoPiHi) - kTwoPiLo;
+    const v4i OnMidpoint = Narrow(((v4l)V & 0x1FFFFFFF) == 0x10000000);
+    Ok &= ~Wraps | (~OnMidpoint & (NewPh <= kFourPi));
+    const v4f Out = Select(Wraps, ToF(V), NewPh);
+    Store(J.LanePh + B, Out);
+    Store(J.LaneOm + B, NewOm);
+    if (const int Undecided = Bitmask(~Ok)) [[unlikely]] {
+        // the lane's frame again, plainly, from its values before this frame
+        for (int L = 0; L < 4; ++L)
+            if (Undecided >> L & 1) {
+                J.LanePh[B + L] = Ph[L];
+                J.LaneOm[B + L] = Om[L];
+                PlainLane(J, B + L, O0);
+                ++J.Fallbacks;
+            }
+        // The right pass would wrap once more; and a phase that is not finite
+        // has to raise where frame-by-frame computation raises it.
+        const v4f Final = Load(J.LanePh + B);
+        if (Bitmask((Final > kBelowTwoPi) | ~(Abs(Final) <= kFloatMax))) J.Unusual = true;
+        for (int L = 0; L < 4; ++L) J.Ph[B + L][F] = Final[L];
+        return;
+    }
+    for (int L = 0; L < 4; ++L) J.Ph[B + L][F] = Out[L];
+}
+
 ZELVO_INLINE void RecurBody(TRecurJob& J) {
     const v4d Inv = Splat(1.0 / J.Rate);
     for (int F = 0; F < J.Frames; ++F) {
-        const float O0 = J.Omega0[F];
-        const v4d O0d = Splat(O0);
+        const float O0 = J.Omega0 ? J.Omega0[F] : 0.0f;
         for (int G = 0; G < J.Groups; ++G) {
-            const int B = 4 * G;
-            const v4f Ph = Load(J.LanePh + B), Om = Load(J.LaneOm + B);
-            const v4f Ratio = Load(J.Ratio + B), Step = Load(J.Step + B);
-            const v4i Mode = Load(J.Mode + B);
-            // Phase + Omega / rate
-            const v4d D = ToD(Om) * Inv;
-            const v4d T = ToD(Ph) + D;
-            v4f NewPh;
-            v4i Ok = Decided(T, (Abs(D) + Abs(T)) * kStep, NewPh);
-            // the new angular frequency, by mode
-            const v4d Tg = ToD(Om) * ToD(Ratio) + ToD(Step);  // the product is exact
-            v4f General;
-            const v4i OkGeneral = Decided(Tg, Abs(Tg) * kStep, General);
-            const v4f Indep = Select(Ratio == 1.0f, Om + Step, Select(Step == 0.0f, Om * Ratio, General));
-            const v4i OkIndep = (Ratio == 1.0f) | (Step == 0.0f) | OkGeneral;
-            const v4d P = ToD(Load(J.Summand + B)) * kTwoPiD;
-            const v4d Ta = P + O0d;
-            v4f Added;
-            const v4i OkAdd = Decided(Ta, (Abs(P) + Abs(Ta)) * kStep, Added);
-            const v4f Multiplied = SplatF(O0) * Load(J.Factor + B);
-            const v4i IsIndep = Mode == int32_t{lmIndependent}, IsAdd = Mode == int32_t{lmAdd};
-            const v4f NewOm = Select(IsIndep, Indep, Select(IsAdd, Added, Multiplied));
-            Ok &= (IsIndep & OkIndep) | (IsAdd & OkAdd) | (~IsIndep & ~IsAdd);
-            Ok &= Abs(NewOm) <= kFloatMax;
-            // the wrap: Phase - 2 pi, exact in double below 4 pi but for the last term
-            const v4i Wraps = NewPh > kBelowTwoPi;
-            const v4d V = (ToD(NewPh) - kTwoPiHi) - kTwoPiLo;
-            v4f Wrapped;
-            const v4i OkWrap = Decided(V, Abs(V) * 0x1p-50, Wrapped) & (NewPh <= kFourPi);
-            Ok &= ~Wraps | OkWrap;
-            const v4f Out = Select(Wraps, Wrapped, NewPh);
-            Store(J.LanePh + B, Out);
-            Store(J.LaneOm + B, NewOm);
-            const int Undecided = Bitmask(~Ok);
-            if (Undecided) [[unlikely]] {
-                // go back to the lane's values before this frame and do it plainly
-                Store(J.LanePh + B, Ph);
-                Store(J.LaneOm + B, Om);
-                for (int L = 0; L < 4; ++L) {
-                    if (Undecided >> L & 1) {
-                        PlainLane(J, B + L, O0);
-                        ++J.Fallbacks;
-                    } else {
-                        J.LanePh[B + L] = Out[L];
-                        J.LaneOm[B + L] = NewOm[L];
-                    }
-                }
-            }
-            const v4f Final = Load(J.LanePh + B);
-            // The right pass would wrap once more; and a phase that is not finite
-            // has to raise where frame-by-frame computation raises it.
-            if (Bitmask((Final > kBelowTwoPi) | ~(Abs(Final) <= kFloatMax))) [[unlikely]]
-                J.Unusual = true;
-            for (int L = 0; L < 4; ++L) J.Ph[B + L][F] = Final[L];
+            if (J.SimpleGroups >> G & 1) RecurGroup<true>(J, 4 * G, F, O0, Inv);
+            else RecurGroup<false>(J, 4 * G, F, O0, Inv);
         }
     }
 }
 
 // ---- adding one oscillator's terms into the sums ------------------------------
 
+// One oscillator over a block: its terms go into the left sums with GainL and into
+// the right ones with GainR; a gain of 0 adds nothing and skips its channel (the
+// block's phases and noise values are finite).
 struct TMixJob {
-    const float* Ph;     // the oscillator's phases (sine, square)
-    const float* W;      // its waveform values (triangle, pink noise)
-    const uint32_t* K;   // its draws (white noise)
-    float* Sum;
-    float Gain;
+    const float* Ph;                  // the oscillator's phases
+    const void* NoiseL;               // its noise of the left and the right pass:
+    const void* NoiseR;               // white as the draws k, pink as float values
+    float* SumL;
+    float* SumR;
+    float GainL, GainR;
     int Frames;
     uint64_t Fallbacks;
 };
 
+// Applies Add(Sums, Gain, F, Channel) to the channels that take the oscillator.
+template <class TAdd>
+ZELVO_INLINE void BothChannels(TMixJob& J, int F, TAdd&& Add) {
+    if (J.GainL != 0.0f) Add(J.SumL, J.GainL, 0);
+    if (J.GainR != 0.0f) Add(J.SumR, J.GainR, 1);
+    (void)F;
+}
+
+// Sum + P rounded where P = W * Gain stands within PErr of the exact term.
+template <class TPlain>
+ZELVO_INLINE void AddDouble(TMixJob& J, float* Sum, v4d P, v4d PErr, TPlain&& Plain) {
+    const v4f Old = Load(Sum);
+    const v4d T = ToD(Old) + P;
+    v4f Out;
+    const int Undecided = Bitmask(~Decided(T, PErr + Abs(T) * kStep, Out));
+    Store(Sum, Out);
+    if (Undecided) [[unlikely]]
+        for (int L = 0; L < 4; ++L)
+            if (Undecided >> L & 1) {
+                Sum[L] = Plain(Old[L], L);
+                ++J.Fallbacks;
+            }
+}
+
 // Sum + sin(Phase) * Gain
 ZELVO_INLINE void MixSineBody(TMixJob& J) {
-    const v4d G = Splat(J.Gain);
     for (int F = 0; F < J.Frames; F += 4) {
-        const v4d S = Sines(J.Ph + F);
-        const v4f Sum = Load(J.Sum + F);
-        const v4d P = S * G;
-        const v4d T = ToD(Sum) + P;
-        v4f Out;
-        const int Undecided = Bitmask(~Decided(T, Abs(P) * kLib + Abs(T) * kStep, Out));
-        Store(J.Sum + F, Out);
-        if (Undecided) [[unlikely]]
-            for (int L = 0; L < 4; ++L)
-                if (Undecided >> L & 1) {
-                    J.Sum[F + L] = PlainAddTerm(Sum[L], sinl(J.Ph[F + L]), J.Gain);
-                    ++J.Fallbacks;
-                }
+        const v4d S = Sines(J.Ph + F).Value;
+        BothChannels(J, F, [&](float* Sums, float Gain, int) {
+            const v4d P = S * Gain;
+            AddDouble(J, Sums + F, P, Abs(P) * kLib,
+                      [&](float Old, int L) { return PlainAddTerm(Old, sinl(J.Ph[F + L]), Gain); });
+        });
     }
 }
 
@@ -246,100 +269,80 @@ ZELVO_INLINE void MixSineBody(TMixJob& J) {
 // the rounded sine's (-0 counts as +1 both ways); two floats added exactly and
 // rounded once are a float addition.
 ZELVO_INLINE void MixSquareBody(TMixJob& J) {
-    const v4f G = SplatF(J.Gain);
     for (int F = 0; F < J.Frames; F += 4) {
-        const v4d S = Sines(J.Ph + F);
-        const v4f Sum = Load(J.Sum + F);
-        const v4f Term = (v4f)((v4i)G ^ (Narrow(S < 0.0) & (int32_t)0x80000000));
-        const v4f Out = Sum + Term;
-        Store(J.Sum + F, Out);
-        const int Undecided = Bitmask(~(Abs(Out) <= kFloatMax));
-        if (Undecided) [[unlikely]]
-            for (int L = 0; L < 4; ++L)
-                if (Undecided >> L & 1) {
-                    const float Sine = StoreF32(sinl(J.Ph[F + L]));
-                    J.Sum[F + L] = PlainAddTerm(Sum[L], TSynth::SquareOf(Sine), J.Gain);
-                    ++J.Fallbacks;
-                }
+        const v4i Negative = Narrow(Sines(J.Ph + F).Value < 0.0);
+        BothChannels(J, F, [&](float* Sums, float Gain, int) {
+            const v4f Old = Load(Sums + F);
+            const v4f Out = Old + (v4f)((v4i)SplatF(Gain) ^ (Negative & (int32_t)0x80000000));
+            Store(Sums + F, Out);
+            if (const int Undecided = Bitmask(~(Abs(Out) <= kFloatMax))) [[unlikely]]
+                for (int L = 0; L < 4; ++L)
+                    if (Undecided >> L & 1) {
+                        const float Sine = StoreF32(sinl(J.Ph[F + L]));
+                        Sums[F + L] = PlainAddTerm(Old[L], TSynth::SquareOf(Sine), Gain);
+                        ++J.Fallbacks;
+                    }
+        });
     }
 }
 
-// Sum + W * Gain for float values (triangle, pink noise): the product is exact.
-ZELVO_INLINE void MixFloatBody(TMixJob& J) {
-    const v4d G = Splat(J.Gain);
-    for (int F = 0; F < J.Frames; F += 4) {
-        const v4f Sum = Load(J.Sum + F);
-        const v4f W = Load(J.W + F);
-        const v4d T = ToD(Sum) + ToD(W) * G;
-        v4f Out;
-        const int Undecided = Bitmask(~Decided(T, Abs(T) * kStep, Out));
-        Store(J.Sum + F, Out);
-        if (Undecided) [[unlikely]]
-            for (int L = 0; L < 4; ++L)
-                if (Undecided >> L & 1) {
-                    J.Sum[F + L] = PlainAddTerm(Sum[L], W[L], J.Gain);
-                    ++J.Fallbacks;
-                }
-    }
-}
-
-// Sum + (2u - 1) * Gain for u = k / 2^32: 2u - 1 is exact in double.
-ZELVO_INLINE void MixWhiteBody(TMixJob& J) {
-    const v4d G = Splat(J.Gain);
-    for (int F = 0; F < J.Frames; F += 4) {
-        const v4f Sum = Load(J.Sum + F);
-        v4d W;
-        for (int L = 0; L < 4; ++L) W[L] = (static_cast<double>(J.K[F + L]) * 2.0 - 0x1p32) * 0x1p-32;
-        const v4d P = W * G;
-        const v4d T = ToD(Sum) + P;
-        v4f Out;
-        const int Undecided = Bitmask(~Decided(T, (Abs(P) + Abs(T)) * kStep, Out));
-        Store(J.Sum + F, Out);
-        if (Undecided) [[unlikely]]
-            for (int L = 0; L < 4; ++L)
-                if (Undecided >> L & 1) {
-                    J.Sum[F + L] = PlainAddTerm(Sum[L], W[L], J.Gain);
-                    ++J.Fallbacks;
-                }
-    }
+// Sum + W * Gain for float values W (triangle, pink noise): the product is exact.
+ZELVO_INLINE void AddFloat(TMixJob& J, float* Sum, v4f W, float Gain) {
+    AddDouble(J, Sum, ToD(W) * Gain, Splat(0.0), [&](float Old, int L) { return PlainAddTerm(Old, W[L], Gain); });
 }
 
 // The triangle's values: 2/pi * arcsin(s) for the rounded sine s of each phase.
-// With theta the reduced angle whose sine the double sine approximates and c its
-// cosine, arcsin(s) = theta + d/c + sin(theta) d^2 / (2 c^3) + O(d^3 / c^5) for
-// d = s - sin(theta), |d| below 2^-24. Where c is small (near the peaks) or the
-// bound does not decide the rounding, the library's arcsine takes over.
-ZELVO_INLINE void TriangleBody(TMixJob& J, float* Out) {
-    constexpr double HalfPi = 1.57079632679489661923;
+// With theta = +-R the angle in [-pi/2, pi/2] whose sine the double sine
+// approximates and c its cosine, arcsin(s) = theta + d/c + sin(theta) d^2 / (2 c^3)
+// + O(d^3 / c^5) for d = s - sin(theta), |d| below 2^-24. Where c is small (near
+// the peaks) or the bound does not decide the rounding, the library's arcsine
+// takes over.
+ZELVO_INLINE void MixTriangleBody(TMixJob& J) {
     constexpr double TwoOverPi = 2.0 / 3.14159265358979323846;
     for (int F = 0; F < J.Frames; F += 4) {
-        TSinCos C;
-        const v4d S = Sines(J.Ph + F, &C);
+        const TSines C = Sines(J.Ph + F);
+        const v4d S = C.Value;
         v4f Sf;
         v4i Ok = Decided(S, Abs(S) * kLib, Sf);
-        const v4l Odd = 0 - (C.Quadrant & 1);
-        const v4l Negative = 0 - ((C.Quadrant >> 1) & 1);
-        const v4d Theta0 = Select(Odd, HalfPi - Abs(C.R), C.R);
-        const v4d Theta = (v4d)((v4l)Theta0 ^ (Negative & (int64_t)0x8000000000000000ll));
-        const v4d Cos = Select(Odd, Abs(C.Sin), C.Cos);
+        const v4d Theta = (v4d)((v4l)C.R ^ C.Flip);
+        v4d Cos;
+        for (int L = 0; L < 4; ++L) Cos[L] = std::sqrt(1.0 - S[L] * S[L]);
         const v4d D = ToD(Sf) - S;
         const v4d Q = D / Cos;
         const v4d A = Theta + (Q + S * Q * Q / (Cos + Cos));
         const v4d R = A * TwoOverPi;
         const v4d Q3 = Abs(Q * Q * Q) / (Cos * Cos);
-        const v4d ThetaErr = Abs(Theta) * 0x1p-49 + Select(Odd, Splat(0x1p-50), Splat(0x1p-90));
-        const v4d E = (ThetaErr + Abs(S) / Cos * kLib + Q3) * TwoOverPi + Abs(R) * 0x1p-49;
+        const v4d E = ((Abs(Theta) * 0x1p-49 + 0x1p-70) + Abs(S) / Cos * kLib + Q3) * TwoOverPi + Abs(R) * 0x1p-49;
         v4f W;
         Ok &= Decided(R, E, W) & Narrow(Cos >= 0x1p-5) & ~C.Far;
-        Store(Out + F, W);
-        const int Undecided = Bitmask(~Ok);
-        if (Undecided) [[unlikely]]
+        if (const int Undecided = Bitmask(~Ok)) [[unlikely]]
             for (int L = 0; L < 4; ++L)
                 if (Undecided >> L & 1) {
                     const float Ph = J.Ph[F + L];
-                    Out[F + L] = FastTriangleOfSine(FastSineF32(FastSinImpl(Ph), Ph, J.Fallbacks), J.Fallbacks);
+                    W[L] = FastTriangleOfSine(FastSineF32(FastSinImpl(Ph), Ph, J.Fallbacks), J.Fallbacks);
                 }
+        BothChannels(J, F, [&](float* Sums, float Gain, int) { AddFloat(J, Sums + F, W, Gain); });
     }
+}
+
+// Sum + (2u - 1) * Gain for u = k / 2^32: 2u - 1 is exact in double.
+ZELVO_INLINE void MixWhiteBody(TMixJob& J) {
+    for (int F = 0; F < J.Frames; F += 4)
+        BothChannels(J, F, [&](float* Sums, float Gain, int Channel) {
+            const uint32_t* K = static_cast<const uint32_t*>(Channel == 0 ? J.NoiseL : J.NoiseR) + F;
+            v4d W;
+            for (int L = 0; L < 4; ++L) W[L] = (static_cast<double>(K[L]) * 2.0 - 0x1p32) * 0x1p-32;
+            const v4d P = W * Gain;
+            AddDouble(J, Sums + F, P, Abs(P) * kStep,
+                      [&](float Old, int L) { return PlainAddTerm(Old, W[L], Gain); });
+        });
+}
+
+ZELVO_INLINE void MixPinkBody(TMixJob& J) {
+    for (int F = 0; F < J.Frames; F += 4)
+        BothChannels(J, F, [&](float* Sums, float Gain, int Channel) {
+            AddFloat(J, Sums + F, Load(static_cast<const float*>(Channel == 0 ? J.NoiseL : J.NoiseR) + F), Gain);
+        });
 }
 
 // ---- the samples ------------------------------------------------------------
@@ -376,11 +379,7 @@ ZELVO_INLINE void SamplesBody(const float* SumL, const float* SumR, int32_t Coun
 
 struct TKernels {
     void (*Recur)(TRecurJob&);
-    void (*MixSine)(TMixJob&);
-    void (*MixSquare)(TMixJob&);
-    void (*MixFloat)(TMixJob&);
-    void (*MixWhite)(TMixJob&);
-    void (*Triangle)(TMixJob&, float*);
+    void (*Mix[5])(TMixJob&);  // by waveform
     void (*Samples)(const float*, const float*, int32_t, int, int16_t*);
 };
 
@@ -389,13 +388,13 @@ struct TKernels {
     ATTR void Recur(TRecurJob& J) { RecurBody(J); }                                            \
     ATTR void MixSine(TMixJob& J) { MixSineBody(J); }                                          \
     ATTR void MixSquare(TMixJob& J) { MixSquareBody(J); }                                      \
-    ATTR void MixFloat(TMixJob& J) { MixFloatBody(J); }                                        \
+    ATTR void MixTriangle(TMixJob& J) { MixTriangleBody(J); }                                  \
     ATTR void MixWhite(TMixJob& J) { MixWhiteBody(J); }                                        \
-    ATTR void Triangle(TMixJob& J, float* Out) { TriangleBody(J, Out); }                       \
+    ATTR void MixPink(TMixJob& J) { MixPinkBody(J); }                                          \
     ATTR void Samples(const float* L, const float* R, int32_t N, int F, int16_t* O) {          \
         SamplesBody(L, R, N, F, O);                                                            \
     }                                                                                          \
-    constexpr TKernels Kernels{Recur, MixSine, MixSquare, MixFloat, MixWhite, Triangle, Samples}; \
+    constexpr TKernels Kernels{Recur, {MixSine, MixSquare, MixTriangle, MixWhite, MixPink}, Samples}; \
     }
 
 ZELVO_KERNELS(generic, )
@@ -511,13 +510,23 @@ bool TSynth::RenderBlock(int16_t* Out, int32_t Frames) {
     const auto Rng = std::to_array(FRng);
     const auto Pink = PinkRows;
     try {
-        {
+        bool Followers = false;
+        unsigned Simple = 0;
+        for (int G = 0; G < Groups; ++G) {
+            bool Plain = true;
+            for (int L = 4 * G; L < 4 * G + 4; ++L) {
+                Followers |= B.LaneMode[L] != lmIndependent;
+                Plain &= B.LaneMode[L] == lmIndependent && (B.LaneRatio[L] == 1.0f || B.LaneStep[L] == 0.0f);
+            }
+            Simple |= static_cast<unsigned>(Plain) << G;
+        }
+        if (Followers) {
             const TOscRecord& R0 = Oscillators[0];
             float Om = R0.Omega;
             for (int F = 0; F < Frames; ++F) B.Omega0[F] = Om = FastSweep(Om, R0.SweepRatio, R0.SweepStep, FFallbacks);
         }
-        TRecurJob J{B.Ph, B.Omega0, B.LanePh, B.LaneOm, B.LaneRatio, B.LaneStep, B.LaneSummand, B.LaneFactor,
-                    B.LaneMode, Groups, Frames, SampleRate, 0, false};
+        TRecurJob J{B.Ph, Followers ? B.Omega0 : nullptr, B.LanePh, B.LaneOm, B.LaneRatio, B.LaneStep,
+                    B.LaneSummand, B.LaneFactor, B.LaneMode, Groups, Simple, Frames, SampleRate, 0, false};
         K.Recur(J);
         FFallbacks += J.Fallbacks;
         if (J.Unusual) return false;
@@ -530,45 +539,21 @@ bool TSynth::RenderBlock(int16_t* Out, int32_t Frames) {
         std::memset(B.SumL, 0, sizeof B.SumL);
         std::memset(B.SumR, 0, sizeof B.SumR);
         TMixJob M{};
+        M.SumL = B.SumL;
+        M.SumR = B.SumR;
         M.Frames = Padded;
         for (int I = 0; I <= Last; ++I) {
             const TOscRecord& R = Oscillators[I];
-            const float GainL = IsSet(R.LeftOn) ? R.GainInit : 0.0f;
-            const float GainR = IsSet(R.RightOn) ? R.GainInit : 0.0f;
-            // a gain of 0 adds nothing: the phases are finite and the noise values too
-            const bool Left = IsSet(R.LeftOn) && GainL != 0.0f, Right = GainR != 0.0f;
-            if (!Left && !Right) continue;
+            if (R.WaveKind < wkSine || R.WaveKind > wkPinkNoise) continue;  // a foreign code adds nothing
+            M.GainL = IsSet(R.LeftOn) ? R.GainInit : 0.0f;
+            M.GainR = IsSet(R.RightOn) ? R.GainInit : 0.0f;
+            if (M.GainL == 0.0f && M.GainR == 0.0f) continue;
             M.Ph = B.Ph[I];
-            auto Both = [&](void (*Mix)(TMixJob&), const void* L, const void* Rt) {
-                if (Left) {
-                    M.W = static_cast<const float*>(L);
-                    M.K = static_cast<const uint32_t*>(L);
-                    M.Sum = B.SumL;
-                    M.Gain = GainL;
-                    Mix(M);
-                }
-                if (Right) {
-                    M.W = static_cast<const float*>(Rt);
-                    M.K = static_cast<const uint32_t*>(Rt);
-                    M.Sum = B.SumR;
-                    M.Gain = GainR;
-                    Mix(M);
-                }
-            };
-            switch (R.WaveKind) {
-            case wkSine: Both(K.MixSine, nullptr, nullptr); break;
-            case wkSquare: Both(K.MixSquare, nullptr, nullptr); break;
-            case wkTriangular:
-                K.Triangle(M, B.W);
-                Both(K.MixFloat, B.W, B.W);
-                break;
-            case wkWhiteNoise:
-            case wkPinkNoise:
+            M.NoiseL = B.NoiseL[I];
+            M.NoiseR = B.NoiseR[I];
+            if (R.WaveKind >= wkWhiteNoise)
                 for (int F = Frames; F < Padded; ++F) B.NoiseL[I][F] = B.NoiseR[I][F] = 0;
-                Both(R.WaveKind == wkWhiteNoise ? K.MixWhite : K.MixFloat, B.NoiseL[I], B.NoiseR[I]);
-                break;
-            default: break;  // a foreign waveform code adds nothing
-            }
+            K.Mix[R.WaveKind](M);
         }
         FFallbacks += M.Fallbacks;
         K.Samples(B.SumL, B.SumR, OscCount, Frames, Out);
