@@ -1,6 +1,7 @@
 // The about box and the help contexts of the three windows.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -111,6 +112,33 @@ TEST_F(TAboutHelp, AMissingHelpFileIsReportedByTheViewer) {
     EXPECT_EQ(HelpMessages.size(), 3);
     S().close();
     EXPECT_TRUE(Boxes.empty());
+}
+
+// The build tree keeps the help file beside the program, an installed program
+// under share/zelvo beside its bin folder.
+TEST(HelpFileLocation, BesideTheProgramFirstThenTheInstalledDataFolder) {
+    struct TCase {
+        const char* Layout;
+        bool Beside, Installed;
+        bool FindsInstalled;
+    };
+    const TCase Cases[] = {
+        {"beside only", true, false, false},
+        {"installed only", false, true, true},
+        {"both", true, true, false},
+        {"neither: the viewer names the file beside", false, false, false},
+    };
+    for (const TCase& C : Cases) {
+        QTemporaryDir Prefix;
+        const QDir Root(Prefix.path());
+        ASSERT_TRUE(Root.mkpath("bin") && Root.mkpath("share/zelvo"));
+        const QString Beside = Root.filePath("bin/zvo.chm");
+        const QString Installed = Root.filePath("share/zelvo/zvo.chm");
+        const auto Touch = [](const QString& Path) { return QFile(Path).open(QIODevice::WriteOnly); };
+        ASSERT_TRUE(!C.Beside || Touch(Beside));
+        ASSERT_TRUE(!C.Installed || Touch(Installed));
+        EXPECT_EQ(LocateHelpFile(Root.filePath("bin")), C.FindsInstalled ? Installed : Beside) << C.Layout;
+    }
 }
 
 TEST_F(TAboutHelp, AboutBoxDisablesTheMainWindowUntilItClosesAnyWay) {
