@@ -207,5 +207,26 @@ TEST_F(TAboutHelp, ProgramIconIs32By32In16ColoursWithClearCorners) {
     EXPECT_FALSE(QApplication::windowIcon().isNull());
 }
 
+// The desktop's icons are the about box's picture, each pixel widened to a block.
+TEST_F(TAboutHelp, DesktopIconsAreTheProgramIconAtLargerSizes) {
+    // premultiplied: a clear pixel is clear whatever colour it keeps
+    const auto Pixels = [](const QImage& I) { return I.convertToFormat(QImage::Format_ARGB32_Premultiplied); };
+    const QImage Icon = Pixels(ProgramIcon().pixmap(32, 32).toImage());
+    const QDir Icons(QStringLiteral(ZELVO_ICON_DIR));
+    QList<int> Sizes;
+    for (const QString& Folder : Icons.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const int N = Folder.section(QLatin1Char('x'), 0, 0).toInt();
+        const QImage Png = Pixels(QImage(Icons.filePath(Folder + "/apps/zelvo.png")));
+        ASSERT_EQ(Png.size(), QSize(N, N)) << Folder.toStdString();
+        for (int Y = 0; Y < N; ++Y)
+            for (int X = 0; X < N; ++X)
+                ASSERT_EQ(Png.pixel(X, Y), Icon.pixel((2 * X + 1) * 32 / (2 * N), (2 * Y + 1) * 32 / (2 * N)))
+                    << Folder.toStdString() << " at " << X << "," << Y;
+        Sizes << N;
+    }
+    for (int N : {32, 48, 128})
+        EXPECT_TRUE(Sizes.contains(N)) << N;
+}
+
 } // namespace
 } // namespace zelvo::test
