@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -39,6 +40,17 @@ char LocaleDecimalSeparator() {
 QString& ApplicationHelpFile() {
     static QString HelpFile;
     return HelpFile;
+}
+
+QString LocateHelpFile(const QString& ProgramFolder) {
+    const QDir Folder(ProgramFolder);
+    const QString Beside = Folder.filePath(str::Q(str::HelpFileName));
+    if (QFileInfo::exists(Beside))
+        return Beside;
+    // ZELVO_DATA_FROM_BIN: the installed data folder as seen from the installed program
+    const QString Installed =
+        QDir::cleanPath(Folder.filePath(QStringLiteral(ZELVO_DATA_FROM_BIN "/") + str::Q(str::HelpFileName)));
+    return QFileInfo::exists(Installed) ? Installed : Beside;
 }
 
 void SetRadioChecked(QRadioButton* Button, bool Checked) {
@@ -236,7 +248,7 @@ void TGenerator::FormCreate() {
     for (int I = 0; I < 5; ++I)
         ui->WaveForm->addItem(str::Q(str::WaveNames[I]), QVariant::fromValue(WaveBitmaps[I]));
 
-    HelpFilePath = QDir(QCoreApplication::applicationDirPath()).filePath(str::Q(str::HelpFileName));
+    HelpFilePath = LocateHelpFile(QCoreApplication::applicationDirPath());
 
     TabImages.assign(3, WaveBitmaps[0]);
     ApplyTabImages();

@@ -39,6 +39,11 @@ char LocaleDecimalSeparator();
 // The application's help-file setting, which each help request uses.
 QString& ApplicationHelpFile();
 
+// The help file of a program in ProgramFolder: the one beside it (the build
+// tree), else the one of an installed program in its data folder. When neither
+// exists, the one beside it, so that the viewer's message names that.
+QString LocateHelpFile(const QString& ProgramFolder);
+
 class TGenerator : public QMainWindow {
     Q_OBJECT
 public:

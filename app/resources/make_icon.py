@@ -6,11 +6,16 @@ with a teal graticule and a green tone that sweeps upwards in frequency, and
 below it the red ON lamp and two knobs. The corners are transparent (the icon's
 AND mask).
 
-Run from this folder; it rewrites zelvo.ico. Only the standard library is
-used, and the output is the same on every run.
+Run from this folder; it rewrites zelvo.ico. With "--png FOLDER N..." it
+writes the desktop's icons instead, FOLDER/NxN/apps/zelvo.png for each size N:
+the same picture, each pixel widened to a block (nearest neighbour), since it
+is drawn pixel by pixel. Only the standard library is used, and the output is
+the same on every run.
 """
 import math
 import struct
+import sys
+import zlib
 from pathlib import Path
 
 SIZE = 32
@@ -120,6 +125,34 @@ def ico(px):
     return directory + entry + image
 
 
+def png(px, size):
+    """RGBA, 8 bits a channel; the transparent corners get alpha 0."""
+    rows = []
+    for y in range(size):
+        src = px[(2 * y + 1) * SIZE // (2 * size)]  # the pixel under the centre
+        row = bytearray(b"\0")  # filter: none
+        for x in range(size):
+            c = src[(2 * x + 1) * SIZE // (2 * size)]
+            row += bytes((0, 0, 0, 0)) if c is None else bytes(PALETTE[c] + (255,))
+        rows.append(bytes(row))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+            + chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b""))
+
+
 if __name__ == "__main__":
-    here = Path(__file__).resolve().parent
-    (here / "zelvo.ico").write_bytes(ico(draw()))
+    if len(sys.argv) >= 4 and sys.argv[1] == "--png":
+        picture = draw()
+        for n in map(int, sys.argv[3:]):
+            folder = Path(sys.argv[2]) / f"{n}x{n}" / "apps"
+            folder.mkdir(parents=True, exist_ok=True)
+            (folder / "zelvo.png").write_bytes(png(picture, n))
+    elif len(sys.argv) == 1:
+        here = Path(__file__).resolve().parent
+        (here / "zelvo.ico").write_bytes(ico(draw()))
+    else:
+        sys.exit("usage: make_icon.py [--png FOLDER SIZE...]")

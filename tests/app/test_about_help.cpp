@@ -1,6 +1,7 @@
 // The about box and the help contexts of the three windows.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -113,6 +114,33 @@ TEST_F(TAboutHelp, AMissingHelpFileIsReportedByTheViewer) {
     EXPECT_TRUE(Boxes.empty());
 }
 
+// The build tree keeps the help file beside the program, an installed program
+// under share/zelvo beside its bin folder.
+TEST(HelpFileLocation, BesideTheProgramFirstThenTheInstalledDataFolder) {
+    struct TCase {
+        const char* Layout;
+        bool Beside, Installed;
+        bool FindsInstalled;
+    };
+    const TCase Cases[] = {
+        {"beside only", true, false, false},
+        {"installed only", false, true, true},
+        {"both", true, true, false},
+        {"neither: the viewer names the file beside", false, false, false},
+    };
+    for (const TCase& C : Cases) {
+        QTemporaryDir Prefix;
+        const QDir Root(Prefix.path());
+        ASSERT_TRUE(Root.mkpath("bin") && Root.mkpath("share/zelvo"));
+        const QString Beside = Root.filePath("bin/zvo.chm");
+        const QString Installed = Root.filePath("share/zelvo/zvo.chm");
+        const auto Touch = [](const QString& Path) { return QFile(Path).open(QIODevice::WriteOnly); };
+        ASSERT_TRUE(!C.Beside || Touch(Beside));
+        ASSERT_TRUE(!C.Installed || Touch(Installed));
+        EXPECT_EQ(LocateHelpFile(Root.filePath("bin")), C.FindsInstalled ? Installed : Beside) << C.Layout;
+    }
+}
+
 TEST_F(TAboutHelp, AboutBoxDisablesTheMainWindowUntilItClosesAnyWay) {
     G().HelpFilePath = QStringLiteral("/elsewhere/zvo.chm");
     OpenAbout();
@@ -177,6 +205,27 @@ TEST_F(TAboutHelp, ProgramIconIs32By32In16ColoursWithClearCorners) {
     EXPECT_EQ(qAlpha(Icon.pixel(16, 16)), 255);
     EXPECT_FALSE(A<QLabel>("ProgramIcon")->pixmap().isNull());
     EXPECT_FALSE(QApplication::windowIcon().isNull());
+}
+
+// The desktop's icons are the about box's picture, each pixel widened to a block.
+TEST_F(TAboutHelp, DesktopIconsAreTheProgramIconAtLargerSizes) {
+    // premultiplied: a clear pixel is clear whatever colour it keeps
+    const auto Pixels = [](const QImage& I) { return I.convertToFormat(QImage::Format_ARGB32_Premultiplied); };
+    const QImage Icon = Pixels(ProgramIcon().pixmap(32, 32).toImage());
+    const QDir Icons(QStringLiteral(ZELVO_ICON_DIR));
+    QList<int> Sizes;
+    for (const QString& Folder : Icons.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const int N = Folder.section(QLatin1Char('x'), 0, 0).toInt();
+        const QImage Png = Pixels(QImage(Icons.filePath(Folder + "/apps/zelvo.png")));
+        ASSERT_EQ(Png.size(), QSize(N, N)) << Folder.toStdString();
+        for (int Y = 0; Y < N; ++Y)
+            for (int X = 0; X < N; ++X)
+                ASSERT_EQ(Png.pixel(X, Y), Icon.pixel((2 * X + 1) * 32 / (2 * N), (2 * Y + 1) * 32 / (2 * N)))
+                    << Folder.toStdString() << " at " << X << "," << Y;
+        Sizes << N;
+    }
+    for (int N : {32, 48, 128})
+        EXPECT_TRUE(Sizes.contains(N)) << N;
 }
 
 } // namespace
