@@ -25,6 +25,7 @@ public:
     static constexpr int kPinkRows = 13;
     static constexpr int kBlockFrames = 128;  // frames of one block
     static constexpr int kLanes = 28;         // the bank in groups of four
+    static constexpr int kPinkSlots = 2 * kBankSize + 4;  // both passes, and room for a group of four
 
     TSynth();  // seeds the random source from the system, once
 
@@ -51,17 +52,18 @@ public:
     // The random source: one stream of values in [0, 1) for both noise kinds.
     void SeedRandom(uint64_t Seed);
     long double NextRandom();
-    // The same stream: k for the value k / 2^32. xoshiro256**; the top 32 bits
-    // give a value k / 2^32, exact in every format used.
-    uint32_t NextRandom32() {
-        const uint64_t Result = Rotl(FRng[1] * 5, 7) * 9;
-        const uint64_t T = FRng[1] << 17;
-        FRng[2] ^= FRng[0];
-        FRng[3] ^= FRng[1];
-        FRng[1] ^= FRng[2];
-        FRng[0] ^= FRng[3];
-        FRng[2] ^= T;
-        FRng[3] = Rotl(FRng[3], 45);
+    // The same stream: k for the value k / 2^32.
+    uint32_t NextRandom32() { return NextRandom32(FRng); }
+    // xoshiro256**; the top 32 bits give a value k / 2^32, exact in every format used.
+    static uint32_t NextRandom32(uint64_t (&S)[4]) {
+        const uint64_t Result = Rotl(S[1] * 5, 7) * 9;
+        const uint64_t T = S[1] << 17;
+        S[2] ^= S[0];
+        S[3] ^= S[1];
+        S[1] ^= S[2];
+        S[0] ^= S[3];
+        S[2] ^= T;
+        S[3] = Rotl(S[3], 45);
         return static_cast<uint32_t>(Result >> 32);
     }
 
@@ -109,12 +111,13 @@ private:
     float TriangleFast(int Osc, float Phase);
     float TriangleUncached(int Osc, float Phase);
     // A random value rounded to a row's float: k / 2^32 rounds exactly as k does.
-    float PinkRandom() { return static_cast<float>(NextRandom32()) * 0x1p-32f; }
+    float PinkRandom() { return PinkValueOf(NextRandom32()); }
+    static float PinkValueOf(uint32_t K) { return static_cast<float>(K) * 0x1p-32f; }
     static uint64_t Rotl(uint64_t X, int K) { return (X << K) | (X >> (64 - K)); }
 
     bool RenderBlock(int16_t* Out, int32_t Frames);
     void RenderFrameByFrame(int16_t* Out, int32_t Frames);
-    void DrawNoise(int32_t Frames, int Last);
+    void DrawNoise(int32_t Frames, int Last, const void* Kernels);
 
     // Working space of the block computation, part of the object so that
     // nothing is allocated while a signal plays.
@@ -125,6 +128,8 @@ private:
         float W[kBlockFrames];           // waveform values shared by both passes
         // noise per oscillator and frame: white as the drawn k, pink as its value
         uint32_t NoiseL[kBankSize][kBlockFrames], NoiseR[kBankSize][kBlockFrames];
+        // one frame's pink-noise draws: row 0's of every slot, then those of the due rows
+        float PinkDraws[kPinkRows][kPinkSlots];
         float LanePh[kLanes], LaneOm[kLanes], LaneRatio[kLanes], LaneStep[kLanes];
         float LaneSummand[kLanes], LaneFactor[kLanes];
         int32_t LaneMode[kLanes];
