@@ -5,9 +5,11 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPalette>
 #include <QPushButton>
 #include <QTabBar>
 #include <algorithm>
+#include <utility>
 
 #include "app/ansi_text.h"
 #include "app/message_box.h"
@@ -32,6 +34,24 @@ QLineEdit* MemEdit(Ui::TGenerator& U, int No) {
     return E[No - 1];
 }
 
+// A rename field lies on its button's face and is drawn in the face's colours,
+// in every state of the window, also after the palette has changed.
+void PaintAsButtonFace(QLineEdit* E) {
+    QPalette P = E->palette();
+    bool Changed = false;
+    for (const auto Group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        for (const auto& [Role, Face] : {std::pair{QPalette::Base, QPalette::Button},
+                                        std::pair{QPalette::Text, QPalette::ButtonText}}) {
+            if (P.brush(Group, Role) != P.brush(Group, Face)) {
+                P.setBrush(Group, Role, P.brush(Group, Face));
+                Changed = true;
+            }
+        }
+    }
+    if (Changed)
+        E->setPalette(P);
+}
+
 // The rename fields' key and leave handlers: Enter or the loss of the focus
 // commits the name.
 class TRenameFieldFilter final : public QObject {
@@ -40,7 +60,9 @@ public:
 
 protected:
     bool eventFilter(QObject* Watched, QEvent* E) override {
-        if (E->type() == QEvent::KeyPress) {
+        if (E->type() == QEvent::PaletteChange) {
+            PaintAsButtonFace(static_cast<QLineEdit*>(Watched));
+        } else if (E->type() == QEvent::KeyPress) {
             const int Key = static_cast<QKeyEvent*>(E)->key();
             if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
                 GuardHandler([this] { FG.MemEditExit(FNo); });
@@ -67,6 +89,7 @@ private:
 void TGenerator::BindMemories() {
     for (int No = 1; No <= TMemoryBank::kCount; ++No) {
         QLineEdit* E = MemEdit(*ui, No);
+        PaintAsButtonFace(E);
         E->installEventFilter(new TRenameFieldFilter(*this, E, No));
     }
 

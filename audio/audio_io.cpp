@@ -171,17 +171,18 @@ bool TAudioIO::AllocateHeaders() {
         hWaveHeader[I] = mem::Alloc(sizeof(wave::WaveHdr), true);
         if (!hWaveHeader[I]) {
             FreeHeaders();
-            ErrorMessage = "Error allocating wave header memory";
+            ErrorMessage = FHeaderFailure = "Error allocating wave header memory";
             return false;
         }
         uint8_t* P = mem::Lock(hWaveHeader[I]);
         if (!P) {
             FreeHeaders();
-            ErrorMessage = "Could not lock header memory for recording";
+            ErrorMessage = FHeaderFailure = "Could not lock header memory for recording";
             return false;
         }
         WaveHdr[I] = new (P) wave::WaveHdr{};
     }
+    FHeaderFailure.clear();
     return true;
 }
 
@@ -201,19 +202,20 @@ bool TAudioIO::AllocateBuffers() {
         hWaveBuffer[I] = mem::Alloc(static_cast<size_t>(FBufferSize), false);
         if (!hWaveBuffer[I]) {
             FreeBuffers();
-            ErrorMessage = "Error allocating wave buffer memory";
+            ErrorMessage = FBufferFailure = "Error allocating wave buffer memory";
             return false;
         }
         WaveBuffer[I] = mem::Lock(hWaveBuffer[I]);
         if (!WaveBuffer[I]) {
             FreeBuffers();
-            ErrorMessage = "Error Locking wave buffer memory";
+            ErrorMessage = FBufferFailure = "Error Locking wave buffer memory";
             return false;
         }
         FBufferBytes[I] = FBufferSize;
         if (WaveHdr[I])
             WaveHdr[I]->lpData = WaveBuffer[I];
     }
+    FBufferFailure.clear();
     return true;
 }
 
@@ -320,14 +322,17 @@ void TAudioOut::FinishEarlierDevice() {
     FDeviceHeld = false;
 }
 
+// Memory that an allocation failed to give is reported with that allocation's
+// own text, even after ErrorMessage has been cleared or overwritten.
 bool TAudioOut::RingReady() {
     for (int I = 0; I < FNumBuffers; ++I) {
         if (!WaveHdr[I]) {
-            ErrorMessage = "Wave header memory is missing";
+            ErrorMessage = FHeaderFailure.empty() ? "Wave header memory is missing" : FHeaderFailure;
             return false;
         }
         if (!WaveBuffer[I] || FBufferBytes[I] < FBufferSize) {
-            ErrorMessage = "Wave buffer memory is missing";
+            // without a failure, the ring has grown since its memory was taken
+            ErrorMessage = FBufferFailure.empty() ? "Wave buffer memory is missing" : FBufferFailure;
             return false;
         }
     }

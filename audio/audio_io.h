@@ -79,6 +79,10 @@ protected:
     std::array<uint8_t*, kSlots> WaveBuffer{};
     std::array<void*, kSlots> hWaveBuffer{};
     std::array<int32_t, kSlots> FBufferBytes{};  // bytes actually allocated per slot
+    // Why the ring lacks memory, as the failed allocation said it; empty while
+    // nothing is missing for that reason.
+    std::string FHeaderFailure;
+    std::string FBufferFailure;
     bool FReallocPending = false;
     int32_t BufIndex = 0;
     bool ContinueProcessing = false;

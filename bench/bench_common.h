@@ -1,9 +1,14 @@
 #pragma once
-// What the benchmark programs share: the CPU clock, the bank of 25 sweeping
-// oscillators they measure, and a looping owner for the audio output's fills.
+// What the benchmark programs share: the CPU clocks, busy processes that load
+// the cores, the bank of 25 sweeping oscillators they measure, and a looping
+// owner for the audio output's fills.
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 #include "audio/audio_io.h"
 #include "synth/buffer_filler.h"
@@ -15,6 +20,32 @@ inline double CpuSeconds() {
     timespec T;
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &T);
     return T.tv_sec + T.tv_nsec * 1e-9;
+}
+
+inline double ThreadCpuSeconds() {
+    timespec T;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
+    return T.tv_sec + T.tv_nsec * 1e-9;
+}
+
+// Processes that spin until stopped, on the cores the caller may run on (a
+// child keeps its parent's CPU affinity). Start them before any thread.
+inline std::vector<pid_t> StartBusyProcesses(unsigned Count) {
+    std::vector<pid_t> Kids;
+    for (unsigned I = 0; I < Count; ++I) {
+        const pid_t P = fork();
+        if (P == 0) {
+            volatile unsigned long X = 0;
+            for (;;) X = X + 1;
+        }
+        if (P > 0) Kids.push_back(P);
+    }
+    return Kids;
+}
+
+inline void StopBusyProcesses(const std::vector<pid_t>& Kids) {
+    for (pid_t P : Kids) kill(P, SIGKILL);
+    for (pid_t P : Kids) waitpid(P, nullptr, 0);
 }
 
 // 25 oscillators of one waveform, sweeping between 50 Hz and 20 kHz, every other

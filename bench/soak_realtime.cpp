@@ -6,12 +6,9 @@
 #include <QTimer>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "audio/audio_io.h"
@@ -22,20 +19,6 @@ using namespace zelvo;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::vector<pid_t> LoadEveryCore() {
-    std::vector<pid_t> Kids;
-    const unsigned N = std::thread::hardware_concurrency();
-    for (unsigned I = 0; I < N; ++I) {
-        const pid_t P = fork();
-        if (P == 0) {
-            volatile unsigned long X = 0;
-            for (;;) X = X + 1;
-        }
-        Kids.push_back(P);
-    }
-    return Kids;
-}
 
 void Run(const char* Name, int Oscillators, int32_t Rate, int Seconds) {
     TSynth Synth;
@@ -92,12 +75,11 @@ void Run(const char* Name, int Oscillators, int32_t Rate, int Seconds) {
 int main(int argc, char** argv) {
     QCoreApplication App(argc, argv);
     const int Seconds = argc > 1 ? std::stoi(argv[1]) : 30;
-    const auto Kids = LoadEveryCore();
+    const auto Kids = bench::StartBusyProcesses(std::thread::hardware_concurrency());
     std::printf("simulated device paced by the wall clock, %zu busy processes on %u cores\n", Kids.size(),
                 std::thread::hardware_concurrency());
     Run("default set-up (3 x 1 kHz, 22050 Hz)", 3, 22050, Seconds);
     Run("25 sweeping sines at 96000 Hz", 25, 96000, Seconds);
-    for (pid_t P : Kids) kill(P, SIGKILL);
-    for (pid_t P : Kids) waitpid(P, nullptr, 0);
+    bench::StopBusyProcesses(Kids);
     return 0;
 }

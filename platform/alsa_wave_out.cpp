@@ -346,6 +346,27 @@ private:
         RunBase = Played;
         RunWritten = 0;
         Fed = Played;
+        DryAt = DryFrom = {};
+    }
+
+    // The device holds Held of sound from At on: what it said, or what it
+    // held before plus what was just written. The clock is read before the
+    // device is asked or written to, so DryAt errs early, never late.
+    void Holds(TClock::time_point At, TNanos Held) {
+        DryFrom = At;
+        DryAt = At + Held;
+    }
+
+    // An underrun that the writer caused (this process, starved or slow, wrote
+    // too late): the device had sound from this run and has had the time to
+    // play all of it. One that runs dry sooner, or without a frame written
+    // since it was prepared, is failing: that is how an ioplug device that has
+    // gone away shows itself, recovering at once and failing again.
+    bool WriterWasLate() const {
+        if (RunWritten == 0) return false;
+        // the device's position may move a period at a time
+        const TNanos Slack = std::min(TimeOf(Setup.PeriodFrames, Setup.Rate), (DryAt - DryFrom) / 2);
+        return TClock::now() >= DryAt - Slack;
     }
 
     // Throws away what the device holds and starts a new run from the played
@@ -405,6 +426,7 @@ private:
     }
 
     void UpdateReal(TClock::time_point Now) {
+        const auto Asked = TClock::now();
         const int E = snd_pcm_status(Pcm, Status);
         if (E < 0) {
             Lose(AlsaErrorCode(E));
@@ -428,6 +450,7 @@ private:
         const auto Delay = std::clamp<int64_t>(snd_pcm_status_get_delay(Status), 0,
                                                static_cast<int64_t>(RunWritten));
         SetPlayed(RunBase + RunWritten - static_cast<uint64_t>(Delay));
+        Holds(Asked, TimeOf(static_cast<uint64_t>(Delay), Setup.Rate));
         if (JustWrote) {
             // Right after a write a device that plays keeps something queued.
             const bool Timeless = RunWritten >= Setup.PeriodFrames && Delay == 0 &&
@@ -456,6 +479,7 @@ private:
     bool Recover(int Err, TClock::time_point Now) {
         if (Err == -EPIPE) {
             // Underrun: the device has played everything it had.
+            const bool Late = WriterWasLate();
             SetPlayed(RunBase + RunWritten);
             NewRun();
             {
@@ -467,7 +491,7 @@ private:
                     RanDry = true;
                 }
             }
-            if (TooManyRecoveries(Now)) {
+            if (!Late && TooManyRecoveries(Now)) {
                 Lose(ALSAWAVERR_UNSTABLE);
                 return false;
             }
@@ -536,6 +560,7 @@ private:
                 snd_pcm_state(Pcm) == SND_PCM_STATE_RUNNING)
                 break;
             const auto N = std::min<uint64_t>(static_cast<uint64_t>(Avail), C.End - Fed);
+            const auto Writing = TClock::now();
             const snd_pcm_sframes_t W = snd_pcm_writei(Pcm, At(C), N);
             if (W == -EAGAIN || W == 0) break;
             if (W < 0) {
@@ -545,6 +570,8 @@ private:
             Fed += static_cast<uint64_t>(W);
             RunWritten += static_cast<uint64_t>(W);
             JustWrote = true;
+            const TNanos Before = DryAt > Writing ? DryAt - Writing : TNanos(0);
+            Holds(Writing, Before + TimeOf(static_cast<uint64_t>(W), Setup.Rate));
         }
         StartTail(Now);
     }
@@ -868,7 +895,9 @@ private:
     std::optional<TClock::time_point> StallSince;
     uint64_t StallPlayed = 0;
     std::optional<TClock::time_point> DrySince;
-    std::deque<TClock::time_point> Recoveries;
+    std::deque<TClock::time_point> Recoveries;  // those the writer did not cause
+    // When the device will have played all it holds, as known at DryFrom.
+    TClock::time_point DryAt{}, DryFrom{};
     std::vector<WaveHdr*> DoneList;
     std::vector<pollfd> PollFds;
 };

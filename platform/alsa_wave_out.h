@@ -47,8 +47,12 @@ struct TAlsaWaveOutOptions {
     // The ALSA ring; asked for, the device may choose near values.
     uint32_t BufferTimeUs = 100000;
     uint32_t PeriodTimeUs = 25000;
-    // More underrun recoveries than this within one second end the playback
-    // (how an ioplug device that has gone away shows itself).
+    // More recoveries than this within one second end the playback: from
+    // underruns the writer did not cause (the device ran dry before it could
+    // have played what it held, or with nothing written since it was
+    // prepared: how an ioplug device that has gone away shows itself) and
+    // from suspends. Underruns after a late write are recovered and counted,
+    // however many there are; a recovery that fails ends the playback at once.
     uint32_t MaxRecoveriesPerSecond = 25;
     // Frames pending, not paused, and the device plays nothing for this long:
     // the playback ends rather than waiting for ever.

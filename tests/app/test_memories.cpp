@@ -1,6 +1,7 @@
 // The four memory presets: store, recall with the tabs and menus it rebuilds,
 // renaming in place, and memories with values only a foreign file can bring.
 #include <QKeyEvent>
+#include <QPalette>
 #include <climits>
 #include <functional>
 
@@ -287,6 +288,47 @@ TEST_F(TMemories, TheButtonsPopUpMenuOpensTheRenameField) {
     QTest::keyClick(MemEdit(3), Qt::Key_Tab);
     EXPECT_EQ(MemButton(3)->text(), "Sweep");
     EXPECT_EQ(Mem(3).Name(), "Sweep");
+}
+
+// A rename field lies on its button and is drawn in the button-face colour,
+// in every state of the window, and keeps to it when the palette changes.
+TEST_F(TMemories, RenameFieldsAreDrawnInTheButtonFaceColour) {
+    Start();
+    auto ExpectFaceColours = [&](int No) {
+        const QPalette Field = MemEdit(No)->palette();
+        const QPalette Face = MemButton(No)->palette();
+        for (const auto Group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            EXPECT_EQ(Field.color(Group, QPalette::Base), Face.color(Group, QPalette::Button)) << Group;
+            EXPECT_EQ(Field.color(Group, QPalette::Text), Face.color(Group, QPalette::ButtonText)) << Group;
+        }
+    };
+    for (int No = 1; No <= 4; ++No) {
+        SCOPED_TRACE(No);
+        ExpectFaceColours(No);
+        Rename(No);
+        QLineEdit* E = MemEdit(No);
+        QPushButton* B = MemButton(No);
+        const QImage Shot = B->parentWidget()->grab().toImage();
+        // the field's empty end and the face to the left of the field
+        const QColor InField = Shot.pixelColor(E->geometry().right() - 2, E->geometry().center().y());
+        const QColor OnFace = Shot.pixelColor(B->geometry().left() + 4, B->geometry().center().y());
+        EXPECT_EQ(InField, OnFace);
+        EXPECT_EQ(InField, B->palette().color(QPalette::Button));
+        QTest::keyClick(E, Qt::Key_Return);
+    }
+
+    const QPalette Saved = QApplication::palette();
+    QPalette Dark = Saved;
+    Dark.setColor(QPalette::Button, QColor(64, 64, 72));
+    Dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    QApplication::setPalette(Dark);
+    QCoreApplication::processEvents();  // the change reaches the widgets as events
+    const QColor AfterChange = MemEdit(2)->palette().color(QPalette::Base);
+    ExpectFaceColours(2);
+    QApplication::setPalette(Saved);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(AfterChange, QColor(64, 64, 72));
+    ExpectFaceColours(2);
 }
 
 TEST(TAnsiText, Windows1252BothWays) {

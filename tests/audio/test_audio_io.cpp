@@ -149,13 +149,16 @@ TEST_F(AudioProperties, AllocationFailuresLeaveTheirTextAndNoPartialSet) {
             EXPECT_EQ(Out->Buffer(I) == nullptr, C.BuffersGone) << I;
         }
 
-        // Start hands no missing memory to the device or to the owner.
+        // Start hands no missing memory to the device or to the owner, and
+        // says why it is missing, also to an owner that cleared the text.
         int Fills = 0;
         Out->OnFillBuffer = [&](uint8_t*, int32_t&) { return ++Fills, true; };
         const size_t Opens = Sim.Playbacks().size();
         EXPECT_FALSE(Out->Start(nullptr));
-        EXPECT_EQ(Out->ErrorMessage, C.HeadersGone ? "Wave header memory is missing"
-                                                   : "Wave buffer memory is missing");
+        EXPECT_EQ(Out->ErrorMessage, C.Text);
+        Out->ErrorMessage.clear();
+        EXPECT_FALSE(Out->Start(nullptr));
+        EXPECT_EQ(Out->ErrorMessage, C.Text);
         EXPECT_EQ(Fills, 0);
         EXPECT_EQ(Sim.Playbacks().size(), Opens);
         EXPECT_FALSE(Out->Active);

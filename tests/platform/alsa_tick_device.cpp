@@ -9,7 +9,8 @@
 // While "<capture>.unplug" exists its position can no longer be read (how the
 // sound servers' plugins fail); while "<capture>.pollerr" exists its
 // descriptor reports an error; while "<capture>.freeze" exists it stops
-// consuming.
+// consuming; while "<capture>.xrun" exists it underruns as soon as it plays,
+// whatever it holds; while "<capture>.noprepare" exists it cannot be prepared.
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <fcntl.h>
@@ -47,7 +48,7 @@ struct TTick {
     snd_pcm_sframes_t LastPointer = 0;
     // The trigger files, looked at no more than once a millisecond.
     uint64_t CheckedNs = 0;
-    bool Unplugged = false, PollErr = false, Frozen = false;
+    bool Unplugged = false, PollErr = false, Frozen = false, Xrun = false, NoPrepare = false;
 
     void LookAtTriggers() {
         const uint64_t Now = NowNs();
@@ -57,6 +58,8 @@ struct TTick {
         Unplugged = Exists(".unplug");
         PollErr = Exists(".pollerr");
         Frozen = Exists(".freeze");
+        Xrun = Exists(".xrun");
+        NoPrepare = Exists(".noprepare");
     }
 
     uint64_t Clock() const {
@@ -103,6 +106,10 @@ snd_pcm_sframes_t TickPointer(snd_pcm_ioplug_t* Io) {
     T->LookAtTriggers();
     if (T->Unplugged) return -ENODEV;
     if (T->Frozen) return T->LastPointer;
+    if (T->Xrun && T->Running) {
+        T->Halt();
+        return -EPIPE;
+    }
     const uint64_t C = T->Clock();
     if (T->Running && C >= T->Written) {
         T->PlayedBefore = T->Written;
@@ -138,6 +145,8 @@ int TickHwParams(snd_pcm_ioplug_t* Io, snd_pcm_hw_params_t*) {
 
 int TickPrepare(snd_pcm_ioplug_t* Io) {
     TTick* T = Of(Io);
+    T->LookAtTriggers();
+    if (T->NoPrepare) return -EIO;
     T->DiscardUnplayed();
     T->Reported = 0;
     T->LastPointer = 0;

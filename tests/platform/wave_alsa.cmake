@@ -1,12 +1,4 @@
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(ZELVO_TEST_ALSA REQUIRED alsa)
-
-# A device that keeps real time, loaded by ALSA from the test configuration.
-add_library(zelvo_alsa_tick_device MODULE ${CMAKE_CURRENT_LIST_DIR}/alsa_tick_device.cpp)
-target_include_directories(zelvo_alsa_tick_device PRIVATE ${ZELVO_TEST_ALSA_INCLUDE_DIRS})
-target_link_libraries(zelvo_alsa_tick_device PRIVATE ${ZELVO_TEST_ALSA_LINK_LIBRARIES})
-# ALSA declares a plugin's version symbol for shared objects only when PIC is set.
-target_compile_definitions(zelvo_alsa_tick_device PRIVATE PIC)
+include(${CMAKE_CURRENT_LIST_DIR}/tick_device.cmake)
 
 add_executable(test_alsa_wave_out ${CMAKE_CURRENT_LIST_DIR}/test_alsa_wave_out.cpp)
 target_link_libraries(test_alsa_wave_out PRIVATE zelvo_wave_alsa GTest::gtest)
