@@ -1,5 +1,7 @@
 #include "synth/buffer_filler.h"
 
+#include <cstring>
+
 #include "synth/errors.h"
 #include "synth/synth.h"
 
@@ -18,20 +20,34 @@ bool TBufferFiller::AudioOut1FillBuffer(uint8_t* Buffer, int32_t& Size) {
     TSynth& S = FSynth;
     const int32_t StartIndex = S.SampleIndex;
     const int32_t Frames = Size / 4;
-    uint8_t* P = Buffer;
-    for (int32_t F = 0; F < Frames; ++F, P += 4) {
-        int16_t L = 0, R = 0;
-        if (Loop || S.SampleIndex < S.PeriodSamples) {
-            L = SampleToPcm16(S.ComputeSample(0));
-            R = SampleToPcm16(S.ComputeSample(1));
+    int16_t Chunk[2 * TSynth::kBlockFrames];
+    for (int32_t F = 0; F < Frames;) {
+        int64_t Run = Frames - F;
+        const bool Signal = Loop || S.SampleIndex < S.PeriodSamples;
+        if (Signal) {
+            // up to the period's end, where SampleIndex reaches PeriodSamples (the
+            // 32-bit counter may have to wrap round to get there)
+            const uint32_t ToEnd = static_cast<uint32_t>(S.PeriodSamples) - static_cast<uint32_t>(S.SampleIndex);
+            if (ToEnd != 0 && ToEnd < Run) Run = ToEnd;
+            if (Run > TSynth::kBlockFrames) Run = TSynth::kBlockFrames;
+            const int32_t Before = S.SampleIndex;
+            try {
+                S.RenderFrames(Chunk, static_cast<int32_t>(Run));
+            } catch (...) {
+                // the frames before the fault are in the buffer, as frame by frame
+                const uint32_t Done = static_cast<uint32_t>(S.SampleIndex) - static_cast<uint32_t>(Before);
+                std::memcpy(Buffer + 4 * F, Chunk, 4 * Done);
+                throw;
+            }
+            std::memcpy(Buffer + 4 * F, Chunk, 4 * Run);
+        } else {
+            // silence until the counter, wrapping round, comes below the period again
+            const int64_t Below = static_cast<int64_t>(INT32_MAX) - S.SampleIndex + 1;
+            if (Below < Run) Run = Below;
+            std::memset(Buffer + 4 * F, 0, 4 * Run);
+            S.SampleIndex = static_cast<int32_t>(static_cast<uint32_t>(S.SampleIndex) + static_cast<uint32_t>(Run));
         }
-        P[0] = static_cast<uint8_t>(L);
-        P[1] = static_cast<uint8_t>(static_cast<uint16_t>(L) >> 8);
-        P[2] = static_cast<uint8_t>(R);
-        P[3] = static_cast<uint8_t>(static_cast<uint16_t>(R) >> 8);
-        // The frame counter wraps like the 32-bit counter it is; only a signal
-        // that ran for days past a negative period gets there.
-        S.SampleIndex = static_cast<int32_t>(static_cast<uint32_t>(S.SampleIndex) + 1u);
+        F += static_cast<int32_t>(Run);
         if (S.SampleIndex == S.PeriodSamples && Loop) {
             S.SampleIndex = 0;
             const int Last = S.LastOsc < TSynth::kBankSize ? S.LastOsc : TSynth::kBankSize - 1;
@@ -60,8 +76,11 @@ bool TBufferFiller::AudioOut1FillBuffer(uint8_t* Buffer, int32_t& Size) {
         const int32_t Produced = static_cast<int32_t>(static_cast<uint32_t>(S.SampleIndex) * 4u);
         Result = Ring > Produced;
         // The fill in which a period longer than the ring ends holds its last
-        // frames: play it, or the end of the period is never heard.
-        if (StartIndex < S.PeriodSamples && S.SampleIndex >= S.PeriodSamples) Result = true;
+        // frames: play it, or the end of the period is never heard. A shorter
+        // period ends within the prefill, which is played whatever it answers.
+        const bool LongerThanRing = static_cast<int64_t>(S.PeriodSamples) * 4 >
+                                    static_cast<int64_t>(FHost.NumBuffers()) * FHost.BufferSize();
+        if (LongerThanRing && StartIndex < S.PeriodSamples && S.SampleIndex >= S.PeriodSamples) Result = true;
     }
     FillBusy = false;
     return Result;

@@ -4,6 +4,7 @@
 
 #include "synth/buffer_filler.h"
 #include "synth/errors.h"
+#include "tests/support/expected_signal.h"
 
 using namespace zelvo;
 
@@ -159,4 +160,51 @@ TEST(BufferFiller, AnErrorLeavesTheFillBusy) {
     B.S.Oscillators[1].SweepRatio = 0;
     EXPECT_THROW(B.Fill(), EZeroDivide);
     EXPECT_TRUE(B.Filler.FillBusy);
+}
+
+TEST(BufferFiller, PeriodEndsAnywhereInsideABlockAsFrameByFrame) {
+    // Short periods, so that restarts and turns fall at every place of a block and
+    // of a buffer; fills of odd sizes; looping and not.
+    for (bool Loop : {true, false})
+        for (int32_t Bytes : {4, 508, 512, 516, 4 * 1001}) {
+            Rig A("0.0371", 22050);  // 818 frames
+            A.S.OscCount = 5;
+            for (int I = 0; I < 5; ++I) {
+                TOscRecord& R = A.S.Oscillators[I];
+                R.WaveKind = I;
+                R.FreqFinal = 3000.0f + 1000.0f * I;
+                R.BiDir = I % 2;
+                R.LogSweep = I == 3;
+            }
+            A.S.Oscillators[2].ModeIndependent = 0, A.S.Oscillators[2].ModeAdd = 1;
+            A.S.SeedRandom(3);
+            A.S.PrepareSweep("0.0371", '.');
+            A.Host.Loop = Loop;
+            const auto Expected = test::Expected(A.S, 3000 + 3 * 4096, Loop);
+            std::vector<uint8_t> Heard;
+            A.Buf.resize(Bytes);
+            while (Heard.size() < Expected.size()) {
+                A.Fill();
+                Heard.insert(Heard.end(), A.Buf.begin(), A.Buf.end());
+            }
+            Heard.resize(Expected.size());
+            ASSERT_EQ(Heard, Expected) << "loop " << Loop << ", " << Bytes << " bytes a fill";
+        }
+}
+
+TEST(BufferFiller, OnlyAPeriodLongerThanTheRingPlaysTheFillItEndsIn) {
+    // 4 buffers of 16384 bytes hold 16384 frames; at 8000 Hz.
+    struct Case {
+        const char* Duration;
+        std::vector<bool> Answers;
+    } Cases[] = {
+        {"1.536125", {true, true, true, false, false}},  // 12289 frames: ends in the prefill
+        {"2.048", {true, true, true, false, false}},     // 16384 frames: fills the ring exactly
+        {"2.048125", {true, true, true, true, true, false}},  // 16385 frames: its last frame is played
+    };
+    for (const Case& C : Cases) {
+        Rig A(C.Duration, 8000);
+        A.Host.Loop = false;
+        for (size_t K = 0; K < C.Answers.size(); ++K) EXPECT_EQ(A.Fill(), C.Answers[K]) << C.Duration << " fill " << K + 1;
+    }
 }
