@@ -76,7 +76,8 @@ bool ReadPresetImage(const uint8_t* Data, size_t Size, TMemoryBank& Memories) {
 std::optional<std::vector<uint8_t>> ReadPresetFile(const QString& Path) {
     TFileHead Head = ReadFileHead(QFile::encodeName(Path).toStdString(), kPresetFileSize);
     if (Head.OpenError)
-        throw EFileError(FormatS(str::Q(str::CannotOpenFile), {FullPath(Path), SystemReason(Head.OpenError)}).toStdString());
+        throw EFileError(
+            FormatS(str::Q(str::CannotOpenFile), {FullPath(Path), SystemReason(Head.OpenError)}).toStdString());
     if (Head.ReadError)
         throw EFileError(str::StreamReadError);
     if (!Head.Regular)
@@ -87,7 +88,8 @@ std::optional<std::vector<uint8_t>> ReadPresetFile(const QString& Path) {
 void WriteWholeFile(const QString& Path, const std::vector<uint8_t>& Bytes) {
     TFileReplacement F(QFile::encodeName(Path).toStdString());
     if (!F.Ok())
-        throw EFileError(FormatS(str::Q(str::CannotCreateFile), {FullPath(Path), SystemReason(F.Error())}).toStdString());
+        throw EFileError(
+            FormatS(str::Q(str::CannotCreateFile), {FullPath(Path), SystemReason(F.Error())}).toStdString());
     // Unless everything is written and committed, the old file stays as it was.
     if (!F.Write(Bytes.data(), Bytes.size()) || !F.Commit())
         throw EFileError(str::StreamWriteError);

@@ -80,10 +80,13 @@ TFileTarget Resolve(const std::string& Path, struct stat& St) {
     }
 }
 
-// The kernel's answer for this process and the owner's write bit: a file or
-// folder marked read-only stays so for root too.
-bool MayWrite(const std::string& Path, const struct stat& St, int Mode) {
-    return (St.st_mode & S_IWUSR) && ::faccessat(AT_FDCWD, Path.c_str(), Mode, AT_EACCESS) == 0;
+// 0 when this process may write Path, else the reason: the owner's write bit
+// first, so that a file or folder marked read-only stays so for root too, then
+// the kernel's answer (a read-only mount, another user's file).
+int WriteRefusal(const std::string& Path, const struct stat& St, int Mode) {
+    if (!(St.st_mode & S_IWUSR))
+        return EACCES;
+    return ::faccessat(AT_FDCWD, Path.c_str(), Mode, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 std::string TempName(const std::string& Base) {
@@ -96,7 +99,8 @@ std::string TempName(const std::string& Base) {
 
 bool IsTempName(const std::string& Name) {
     const size_t Tail = 1 + kHexDigits + kTempSuffix.size();  // ".xxxxxxxx.part"
-    if (Name.size() < 2 + Tail || Name.front() != '.' || Name.compare(Name.size() - kTempSuffix.size(), std::string::npos, kTempSuffix) != 0)
+    if (Name.size() < 2 + Tail || Name.front() != '.' ||
+        Name.compare(Name.size() - kTempSuffix.size(), std::string::npos, kTempSuffix) != 0)
         return false;
     const size_t Dot = Name.size() - Tail;
     if (Name[Dot] != '.')
@@ -179,8 +183,8 @@ TFileReplacement::TFileReplacement(const std::string& Target) {
         OpenInPlace(T.Path);
     else if (T.Kind == TFileKind::fkMissing)
         OpenReplacement(T.Path, nullptr);
-    else if (!MayWrite(T.Path, St, W_OK))
-        Fail(EACCES);
+    else if (const int Refusal = WriteRefusal(T.Path, St, W_OK))
+        Fail(Refusal);
     else
         OpenReplacement(T.Path, &St);
 }
@@ -213,8 +217,8 @@ void TFileReplacement::OpenReplacement(const std::string& Path, const void* OldS
     struct stat Folder;
     if (FDirFd < 0 || ::fstat(FDirFd, &Folder) != 0)
         return Fail(errno);
-    if (!MayWrite(FFolder, Folder, W_OK | X_OK))
-        return Fail(EACCES);
+    if (const int Refusal = WriteRefusal(FFolder, Folder, W_OK | X_OK))
+        return Fail(Refusal);
 
     SweepStaleTemporaries(FDirFd);
 
