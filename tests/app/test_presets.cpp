@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -19,6 +18,7 @@
 #include "app/file_dialog.h"
 #include "app/preset_file.h"
 #include "app_fixture.h"
+#include "tests/support/file_size_limit.h"
 
 namespace zelvo::test {
 namespace {
@@ -330,16 +330,11 @@ TEST_F(TPresets, AWriteThatFailsPartWayKeepsThePreviousFile) {
     const QByteArray Previous = QByteArray(kHeader, 21) + QByteArray(4 * 1820, '\x02');
     WriteFile(Path, Previous);
 
-    // the file system refuses every byte beyond the first 4096 of a file
-    rlimit Old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Old), 0);
-    const auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit Small = Old;
-    Small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Small), 0);
-    Save(Path);
-    setrlimit(RLIMIT_FSIZE, &Old);
-    std::signal(SIGXFSZ, OldHandler);
+    {
+        const TFileSizeLimit Limit(4096);
+        ASSERT_TRUE(Limit.Ok());
+        Save(Path);
+    }
 
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Kind, TBoxKind::Error);

@@ -1,14 +1,13 @@
 // The helper on its own: what the sweep removes and spares, and failures that
 // must leave neither a changed target nor a temporary file, with unnamed and
 // with named temporaries.
-#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "files/file_replacement.h"
 #include "files_fixture.h"
+#include "tests/support/file_size_limit.h"
 
 namespace zelvo::test {
 namespace {
@@ -75,21 +74,15 @@ TEST_P(TReplacement, TheSweepRemovesOnlyStaleUnlockedTemporariesOfTheExactPatter
     EXPECT_EQ(ReadAll(Dir / "tone.wav"), "new");
 }
 
-// The file-size limit binds root as well: the write fails part-way.
 TEST_P(TReplacement, AFailurePartWayOrADiscardLeavesTheTargetAndNoTemporary) {
     const fs::path Target = Dir / "kept.zvo";
     WriteAll(Target, "previous content", 0640);
 
-    rlimit Saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Saved), 0);
-    auto* const OldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit Small = Saved;
-    Small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Small), 0);
-    const bool Written = Replace(Target, std::string(10000, 'x'));
-    setrlimit(RLIMIT_FSIZE, &Saved);
-    std::signal(SIGXFSZ, OldHandler);
-    EXPECT_FALSE(Written);
+    {
+        const TFileSizeLimit Limit(4096);
+        ASSERT_TRUE(Limit.Ok());
+        EXPECT_FALSE(Replace(Target, std::string(10000, 'x')));
+    }
 
     {
         TFileReplacement F(Target.string());

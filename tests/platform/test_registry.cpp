@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <csignal>
-#include <sys/resource.h>
+
+#include "tests/support/file_size_limit.h"
 
 using zelvo::ERegistryException;
 using zelvo::TRegistry;
@@ -202,20 +202,14 @@ TEST_F(RegistryTest, FailedWriteLeavesTheOldFileIntact) {
     const QByteArray Before = ReadRaw();
     ASSERT_GT(Before.size(), 16);
 
-    rlimit Saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Saved), 0);
-    auto* const OldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit Small = Saved;
-    Small.rlim_cur = 16;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Small), 0);
     std::string Error;
     {
+        const zelvo::test::TFileSizeLimit Limit(16);
+        ASSERT_TRUE(Limit.Ok());
         TRegistry Reg;
         if (Reg.OpenKey(Key, false))
             Error = ErrorOf([&] { Reg.WriteInteger(QStringLiteral("CDformat"), 1); });
     }
-    setrlimit(RLIMIT_FSIZE, &Saved);
-    std::signal(SIGXFSZ, OldHandler);
 
     EXPECT_EQ(Error, "Failed to set data for 'CDformat'");
     EXPECT_EQ(ReadRaw(), Before);
