@@ -207,7 +207,7 @@ void TFileReplacement::OpenInPlace(const std::string& Path) {
         Fail(errno);
 }
 
-void TFileReplacement::OpenReplacement(const std::string& Path, const void* OldStat) {
+void TFileReplacement::OpenReplacement(const std::string& Path, const struct stat* Old) {
     const size_t Slash = Path.find_last_of('/');
     FFolder = Slash == std::string::npos ? std::string(".") : Slash == 0 ? std::string("/") : Path.substr(0, Slash);
     FBase = Slash == std::string::npos ? Path : Path.substr(Slash + 1);
@@ -241,7 +241,7 @@ void TFileReplacement::OpenReplacement(const std::string& Path, const void* OldS
     // held until the end: the sweep of another writer leaves a live file alone
     ::flock(FFd, LOCK_EX);
 
-    if (const auto* Old = static_cast<const struct stat*>(OldStat)) {
+    if (Old) {
         struct stat New;
         if (::fstat(FFd, &New) == 0 && (New.st_uid != Old->st_uid || New.st_gid != Old->st_gid) &&
             ::fchown(FFd, Old->st_uid, Old->st_gid) != 0)

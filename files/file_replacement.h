@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+struct stat;
+
 namespace zelvo {
 
 enum class TFileKind { fkMissing, fkRegular, fkDirectory, fkOther };
@@ -75,7 +77,7 @@ public:
 
 private:
     void OpenInPlace(const std::string& Path);
-    void OpenReplacement(const std::string& Path, const void* OldStat);
+    void OpenReplacement(const std::string& Path, const struct stat* Old);
     void Fail(int Errno);
 
     std::string FFolder;    // of the target, for the flush after the rename
