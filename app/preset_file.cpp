@@ -3,12 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <cstring>
 #include <string>
 
 #include "app/ansi_text.h"
 #include "app/strings.h"
+#include "files/bounded_read.h"
+#include "files/file_replacement.h"
 
 namespace zelvo {
 namespace {
@@ -22,6 +23,8 @@ std::string HeaderBytes() {
 }
 
 QString FullPath(const QString& Path) { return QDir::toNativeSeparators(QFileInfo(Path).absoluteFilePath()); }
+
+QString SystemReason(int Errno) { return QString::fromLocal8Bit(std::strerror(Errno)); }
 
 } // namespace
 
@@ -70,33 +73,25 @@ bool ReadPresetImage(const uint8_t* Data, size_t Size, TMemoryBank& Memories) {
     return true;
 }
 
-std::vector<uint8_t> ReadWholeFile(const QString& Path) {
-    QFile F(Path);
-    if (!F.open(QIODevice::ReadOnly))
-        throw EFileError(FormatS(str::Q(str::CannotOpenFile), {FullPath(Path), F.errorString()}).toStdString());
-    const QByteArray Bytes = F.readAll();
-    if (F.error() != QFileDevice::NoError)
+std::optional<std::vector<uint8_t>> ReadPresetFile(const QString& Path) {
+    TFileHead Head = ReadFileHead(QFile::encodeName(Path).toStdString(), kPresetFileSize);
+    if (Head.OpenError)
+        throw EFileError(
+            FormatS(str::Q(str::CannotOpenFile), {FullPath(Path), SystemReason(Head.OpenError)}).toStdString());
+    if (Head.ReadError)
         throw EFileError(str::StreamReadError);
-    return std::vector<uint8_t>(Bytes.begin(), Bytes.end());
+    if (!Head.Regular)
+        return std::nullopt;
+    return std::move(Head.Bytes);
 }
 
 void WriteWholeFile(const QString& Path, const std::vector<uint8_t>& Bytes) {
-    QSaveFile F(Path);
-    // Unbuffered: a buffered flush that the file system cuts short is not
-    // reported, and the commit would put the truncated file in place.
-    if (!F.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw EFileError(FormatS(str::Q(str::CannotCreateFile), {FullPath(Path), F.errorString()}).toStdString());
-    const auto* Data = reinterpret_cast<const char*>(Bytes.data());
-    const auto Size = static_cast<qint64>(Bytes.size());
-    // Unless everything is written and committed, the temporary file goes and
-    // the old file stays as it was.
-    for (qint64 Done = 0; Done < Size;) {
-        const qint64 N = F.write(Data + Done, Size - Done);
-        if (N <= 0)
-            throw EFileError(str::StreamWriteError);
-        Done += N;
-    }
-    if (!F.commit())
+    TFileReplacement F(QFile::encodeName(Path).toStdString());
+    if (!F.Ok())
+        throw EFileError(
+            FormatS(str::Q(str::CannotCreateFile), {FullPath(Path), SystemReason(F.Error())}).toStdString());
+    // Unless everything is written and committed, the old file stays as it was.
+    if (!F.Write(Bytes.data(), Bytes.size()) || !F.Commit())
         throw EFileError(str::StreamWriteError);
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "app/memories.h"
@@ -32,13 +33,17 @@ std::vector<uint8_t> PresetFileImage(const TMemoryBank& Memories);
 // fourth slot are ignored. No value inside a slot is checked.
 bool ReadPresetImage(const uint8_t* Data, size_t Size, TMemoryBank& Memories);
 
-// The whole file, or EFileError ("Cannot open file ...", "Stream read error").
-std::vector<uint8_t> ReadWholeFile(const QString& Path);
+// The first kPresetFileSize bytes of the file (all of a shorter one), or
+// nothing when Path names no regular file (a FIFO, a device, a folder), which
+// is then never opened for reading. EFileError ("Cannot open file ...",
+// "Stream read error").
+std::optional<std::vector<uint8_t>> ReadPresetFile(const QString& Path);
 
-// Writes Bytes as the file's new content, in one piece: into a temporary file
-// beside it that replaces the old one only once everything is written, so a
-// failure part-way leaves the previous file whole. EFileError ("Cannot create
-// file ...", "Stream write error").
+// Writes Bytes as the file's new content through TFileReplacement: in one
+// piece, so a failure part-way leaves the previous file whole; a link is
+// followed, a device or FIFO is written in place. EFileError ("Cannot create
+// file ..." when the target cannot be opened or is refused, "Stream write
+// error").
 void WriteWholeFile(const QString& Path, const std::vector<uint8_t>& Bytes);
 
 // Fills each "%s" of Format with the next argument.

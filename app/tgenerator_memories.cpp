@@ -209,8 +209,8 @@ void TGenerator::OpenToneSettings1Click() {
 }
 
 void TGenerator::LoadSettings(const QString& Filename) {
-    const std::vector<uint8_t> Bytes = ReadWholeFile(Filename);
-    if (!ReadPresetImage(Bytes.data(), Bytes.size(), Memories)) {
+    const std::optional<std::vector<uint8_t>> Bytes = ReadPresetFile(Filename);
+    if (!Bytes || !ReadPresetImage(Bytes->data(), Bytes->size(), Memories)) {
         TMessageBoxes::ShowMessage(str::Q(str::WrongFileFormat));
         return;
     }

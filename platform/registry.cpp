@@ -4,16 +4,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
+
+#include "files/file_replacement.h"
 
 // The store is one INI-like text file: a section per key, named by the key's
 // path without the leading separator ("[Software\Quorvin\Zelvo]"), and a line
 // "Name=decimal" per value. Key and value names compare without regard to case,
 // as registry names do. The file is read again for every operation, so that
 // several TRegistry objects (and several running programs) see the same data,
-// and it is replaced as a whole through a temporary file and a rename.
+// and it is replaced as a whole through TFileReplacement.
 
 namespace zelvo {
 namespace {
@@ -51,9 +52,16 @@ bool SameName(const QString& A, const QString& B) { return A.compare(B, Qt::Case
 
 TDocument LoadDocument() {
     TDocument Doc;
-    QFile File(StoreFilePath());
-    if (!File.exists())
+    const TFileTarget Target = ResolveFileTarget(QFile::encodeName(StoreFilePath()).toStdString());
+    if (Target.Error || Target.Kind == TFileKind::fkDirectory) {
+        Doc.Readable = false;
         return Doc;
+    }
+    // A device or a FIFO holds no settings to read (a FIFO would wait for a
+    // writer); the writes go into it.
+    if (Target.Kind != TFileKind::fkRegular)
+        return Doc;
+    QFile File(QFile::decodeName(Target.Path.c_str()));
     if (!File.open(QIODevice::ReadOnly)) {
         Doc.Readable = false;
         return Doc;
@@ -109,16 +117,8 @@ bool SaveDocument(const TDocument& Doc) {
     const QString Path = StoreFilePath();
     if (!QDir().mkpath(QFileInfo(Path).absolutePath()))
         return false;
-    // Never fall back to writing in place: that is what could leave a torn file.
-    // Unbuffered, so that a short write shows here: QSaveFile would otherwise
-    // commit a file whose buffered tail failed to reach the disk.
-    QSaveFile File(Path);
-    File.setDirectWriteFallback(false);
-    if (!File.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    if (File.write(Data) != Data.size())
-        return false;  // the destructor throws the temporary file away
-    return File.commit();
+    TFileReplacement File(QFile::encodeName(Path).toStdString());
+    return File.Write(Data.constData(), static_cast<size_t>(Data.size())) && File.Commit();
 }
 
 TSection* FindSection(TDocument& Doc, const QString& Key) {

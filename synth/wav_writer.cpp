@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "files/file_replacement.h"
 #include "synth/errors.h"
 
 namespace zelvo {
@@ -23,27 +24,13 @@ void Put32(uint8_t* P, uint32_t V) {
     for (int I = 0; I < 4; ++I) P[I] = static_cast<uint8_t>(V >> (8 * I));
 }
 
-// A file written under a temporary name beside its target and moved over the
-// target only when it is complete.
+// The file being written, gathered into large writes; it takes the target's
+// place only when complete.
 class TTempFile {
 public:
-    explicit TTempFile(const std::string& Target) : FTarget(Target) {
-        const auto Slash = Target.find_last_of('/');
-        const std::string Dir = Slash == std::string::npos ? std::string() : Target.substr(0, Slash + 1);
-        const std::string Base = Slash == std::string::npos ? Target : Target.substr(Slash + 1);
-        std::random_device Rd;
-        for (int Try = 0; Try < 16 && FFd < 0; ++Try) {
-            char Suffix[16];
-            std::snprintf(Suffix, sizeof Suffix, "%08x", static_cast<unsigned>(Rd()));
-            FPath = Dir + "." + Base + "." + Suffix + ".part";
-            FFd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (FFd < 0 && errno != EEXIST) break;
-        }
-        FBuf.reserve(1 << 16);
-    }
-    ~TTempFile() { Discard(); }
+    explicit TTempFile(const std::string& Target) : FFile(Target) { FBuf.reserve(1 << 16); }
 
-    bool Ok() const { return FFd >= 0 && !FFailed; }
+    bool Ok() const { return FFile.Ok(); }
 
     void Write(const uint8_t* Data, size_t Size) {
         FBuf.insert(FBuf.end(), Data, Data + Size);
@@ -52,40 +39,21 @@ public:
 
     bool Commit() {
         Flush();
-        if (!Ok()) return false;
-        const bool Closed = ::close(FFd) == 0;
-        FFd = -1;
-        if (!Closed || std::rename(FPath.c_str(), FTarget.c_str()) != 0) {
-            FFailed = true;
-            return false;
-        }
-        FPath.clear();
-        return true;
+        return FFile.Commit();
     }
 
     void Discard() {
-        if (FFd >= 0) ::close(FFd);
-        FFd = -1;
-        if (!FPath.empty()) ::unlink(FPath.c_str());
-        FPath.clear();
+        FBuf.clear();
+        FFile.Discard();
     }
 
 private:
     void Flush() {
-        size_t Done = 0;
-        while (Ok() && Done < FBuf.size()) {
-            const ssize_t N = ::write(FFd, FBuf.data() + Done, FBuf.size() - Done);
-            if (N < 0 && errno == EINTR) continue;
-            if (N <= 0) FFailed = true;
-            else Done += static_cast<size_t>(N);
-        }
+        FFile.Write(FBuf.data(), FBuf.size());
         FBuf.clear();
     }
 
-    std::string FTarget;
-    std::string FPath;
-    int FFd = -1;
-    bool FFailed = false;
+    TFileReplacement FFile;
     std::vector<uint8_t> FBuf;
 };
 

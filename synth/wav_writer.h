@@ -35,10 +35,11 @@ void MakeWaveHeader(uint8_t Header[44], int32_t SampleRate, uint32_t Frames);
 int ProgressPercent(int64_t Index, int64_t N);
 
 // Writes one period (Synth.PeriodSamples frames, as PrepareSweep left the bank)
-// into Filename. The file appears only when complete: it is written under a
-// temporary name in the same folder and moved over Filename at the end, so a
-// cancelled or failed export leaves an existing file untouched. Every outcome
-// reaches the host through EndExport; nothing is thrown.
+// into Filename, through TFileReplacement: the file appears only when complete,
+// so a cancelled or failed export leaves an existing file untouched; a link is
+// followed, a device or FIFO is written in place, and a read-only file, a
+// read-only folder or a directory is refused (eoFailed). Every outcome reaches
+// the host through EndExport; nothing is thrown.
 void WriteWaveData(TSynth& Synth, const std::string& Filename, TWaveExportHost& Host);
 
 } // namespace zelvo

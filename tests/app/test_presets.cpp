@@ -3,15 +3,22 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <csignal>
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include "app/ansi_text.h"
 #include "app/file_dialog.h"
 #include "app/preset_file.h"
 #include "app_fixture.h"
+#include "tests/support/file_size_limit.h"
 
 namespace zelvo::test {
 namespace {
@@ -28,6 +35,17 @@ void WriteFile(const QString& Path, const QByteArray& Bytes) {
     QFile F(Path);
     ASSERT_TRUE(F.open(QIODevice::WriteOnly | QIODevice::Truncate)) << Path.toStdString();
     ASSERT_EQ(F.write(Bytes), Bytes.size());
+}
+
+// A figure of /proc/self/status or /proc/self/io ("VmSize:", "rchar:"), or -1.
+long long ProcFigure(const char* File, const std::string& Name) {
+    std::ifstream In(File);
+    for (std::string Key; In >> Key;) {
+        long long Value = 0;
+        if (Key == Name && In >> Value)
+            return Value;
+    }
+    return -1;
 }
 
 QByteArray MemoryBytes(const TMemoryBank& M) {
@@ -243,22 +261,80 @@ TEST_F(TPresets, FileSystemErrorsNameThePathAndTheReason) {
         << Boxes[0].Text.toStdString();
 }
 
+// A FIFO would wait for a writer and /dev/zero never ends: the open dialog's
+// path refuses them before reading. Should that break, a writer rescues the
+// FIFO and an address-space limit ends /dev/zero instead of the machine.
+TEST_F(TPresets, TheOpenDialogRefusesWhatIsNoRegularFileWithoutReading) {
+    StartApp();
+    const QString Fifo = File("pipe.zvo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Fifo).constData(), 0644), 0);
+    ASSERT_TRUE(QDir(Files.path()).mkdir("folder.zvo"));
+    const QByteArray Before = MemoryBytes(App->Memories);
+    for (const QString& Path : {Fifo, QStringLiteral("/dev/zero"), File("folder.zvo")}) {
+        SCOPED_TRACE(Path.toStdString());
+        Boxes.clear();
+        std::atomic<bool> Done{false}, Rescued{false};
+        std::thread Watchdog([&] {
+            for (int I = 0; I < 500 && !Done; ++I)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (Done)
+                return;
+            Rescued = true;
+            const int Fd = ::open(QFile::encodeName(Fifo).constData(), O_WRONLY | O_NONBLOCK);
+            if (Fd >= 0)
+                ::close(Fd);
+        });
+        rlimit Saved{};
+        ASSERT_EQ(getrlimit(RLIMIT_AS, &Saved), 0);
+        const long long VmKiB = ProcFigure("/proc/self/status", "VmSize:");
+        if (VmKiB > 0) {
+            rlimit Tight = Saved;
+            Tight.rlim_cur = static_cast<rlim_t>(VmKiB + 512 * 1024) * 1024;
+            setrlimit(RLIMIT_AS, &Tight);
+        }
+        Open(Path);
+        setrlimit(RLIMIT_AS, &Saved);
+        Done = true;
+        Watchdog.join();
+        EXPECT_FALSE(Rescued) << "the load waited for a writer";
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].Kind, TBoxKind::Message);
+        EXPECT_EQ(Boxes[0].Text, "Wrong file format");
+        EXPECT_EQ(MemoryBytes(App->Memories), Before);
+    }
+}
+
+TEST_F(TPresets, AHugeFileLoadsItsFirst7301BytesAndReadsNoMore) {
+    StartApp();
+    QByteArray Body(4 * 1820, '\0');
+    for (int I = 0; I < Body.size(); ++I)
+        Body[I] = static_cast<char>(I * 7 + 1);
+    const QString Path = File("huge.zvo");
+    WriteFile(Path, QByteArray(kHeader, 21) + Body + QByteArray(10 * 1024 * 1024, '\x55'));
+
+    const long long ReadBefore = ProcFigure("/proc/self/io", "rchar:");
+    Open(Path);
+    const long long ReadAfter = ProcFigure("/proc/self/io", "rchar:");
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_EQ(MemoryBytes(App->Memories), Body);
+    if (ReadBefore >= 0 && ReadAfter >= 0) {
+        EXPECT_LT(ReadAfter - ReadBefore, 1024 * 1024) << "bytes read for one load";
+    } else {
+        ADD_FAILURE() << "/proc/self/io is not readable: the bytes read cannot be counted";
+    }
+}
+
 TEST_F(TPresets, AWriteThatFailsPartWayKeepsThePreviousFile) {
     StartApp();
     const QString Path = File("kept.zvo");
     const QByteArray Previous = QByteArray(kHeader, 21) + QByteArray(4 * 1820, '\x02');
     WriteFile(Path, Previous);
 
-    // the file system refuses every byte beyond the first 4096 of a file
-    rlimit Old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Old), 0);
-    const auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit Small = Old;
-    Small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &Small), 0);
-    Save(Path);
-    setrlimit(RLIMIT_FSIZE, &Old);
-    std::signal(SIGXFSZ, OldHandler);
+    {
+        const TFileSizeLimit Limit(4096);
+        ASSERT_TRUE(Limit.Ok());
+        Save(Path);
+    }
 
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Kind, TBoxKind::Error);

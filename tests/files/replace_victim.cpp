@@ -1,0 +1,36 @@
+// A writer to be killed: exports the same WAV file, or writes the settings,
+// over and over until a signal ends it.
+//   replace_victim wav FILE [named]
+//   replace_victim settings FOLDER [named]
+// "named": as on a file system without unnamed temporary files.
+#include <QString>
+#include <cstdio>
+#include <cstring>
+
+#include "files/file_replacement.h"
+#include "platform/registry.h"
+#include "victim.h"
+
+using namespace zelvo;
+
+int main(int Argc, char** Argv) {
+    if (Argc < 3) {
+        std::fprintf(stderr, "usage: %s wav|settings PATH [named]\n", Argv[0]);
+        return 2;
+    }
+    TFileReplacement::UseNamedTemporaries(Argc > 3 && std::strcmp(Argv[3], "named") == 0);
+    if (std::strcmp(Argv[1], "wav") == 0) {
+        for (;;) {
+            TSynth S;
+            test::PrepareVictimBank(S, test::kVictimSeconds);
+            test::TSilentHost Host;
+            WriteWaveData(S, Argv[2], Host);
+        }
+    }
+    TRegistry::SetStorageFolder(QString::fromLocal8Bit(Argv[2]));
+    for (int32_t N = 0;; ++N) {
+        TRegistry Reg;
+        if (Reg.OpenKey(QString::fromLatin1(test::kSettingsKey), true))
+            Reg.WriteInteger(QStringLiteral("Fs"), N);
+    }
+}

@@ -1,0 +1,132 @@
+// A writer killed at varied moments, in the middle of a long WAV export or of
+// a settings write, with unnamed and with named temporaries: the target is
+// always the old file or the complete new one, and whatever temporary a kill
+// left is gone after the next write.
+#include <QFile>
+#include <QString>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <regex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "files/file_replacement.h"
+#include "files_fixture.h"
+#include "platform/registry.h"
+#include "victim.h"
+
+extern char** environ;
+
+namespace zelvo::test {
+namespace {
+
+struct TKillCase {
+    const char* Name;
+    bool Wave;   // else the settings
+    bool Named;  // as on a file system without unnamed temporaries
+    int Kills;
+    int MaxDelayMs;  // kills fall between the child's start and this
+};
+void PrintTo(const TKillCase& C, std::ostream* Os) { *Os << C.Name; }
+
+class TKilledWriter : public TFilesFixture, public ::testing::WithParamInterface<TKillCase> {
+protected:
+    void TearDown() override {
+        TRegistry::SetStorageFolder(QString());
+        TFilesFixture::TearDown();
+    }
+
+    // Starts the child, kills it after DelayUs, and reaps it.
+    void RunAndKill(const fs::path& Path, int DelayUs) {
+        const TKillCase& C = GetParam();
+        std::string Mode = C.Wave ? "wav" : "settings", Where = Path.string(), Temps = C.Named ? "named" : "unnamed";
+        char* Argv[] = {const_cast<char*>(ZELVO_VICTIM), Mode.data(), Where.data(), Temps.data(), nullptr};
+        pid_t Child = -1;
+        ASSERT_EQ(posix_spawn(&Child, ZELVO_VICTIM, nullptr, nullptr, Argv, environ), 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(DelayUs));
+        ASSERT_EQ(::kill(Child, SIGKILL), 0);
+        int Status = 0;
+        ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
+        ASSERT_TRUE(WIFSIGNALED(Status)) << "the child ended by itself: " << Status;
+    }
+};
+
+TEST_P(TKilledWriter, LeavesTheOldOrTheCompleteNewFileAndNoTemporaryAfterTheNextWrite) {
+    const TKillCase& C = GetParam();
+    const fs::path Target = Dir / (C.Wave ? "long.wav" : "Zelvo.ini");
+    const std::string Old = C.Wave ? std::string("the previous export") : "[Software\\Quorvin\\Zelvo]\nFs=-1\n";
+    std::string New;  // every complete WAV export is the same file
+    if (C.Wave) {
+        TSynth S;
+        PrepareVictimBank(S, kVictimSeconds);
+        TSilentHost Host;
+        WriteWaveData(S, (Dir / "reference").string(), Host);
+        New = ReadAll(Dir / "reference");
+        fs::remove(Dir / "reference");
+        ASSERT_EQ(New.size(), 44u + 4u * 441000);
+    }
+    const std::regex Settings("\\[Software\\\\Quorvin\\\\Zelvo\\]\nFs=[0-9]+\n");
+    TRegistry::SetStorageFolder(QFile::decodeName(Dir.c_str()));
+
+    int OldFound = 0, NewFound = 0, Torn = 0, TempsAfterKill = 0, TempsAfterNextWrite = 0;
+    for (int K = 0; K < C.Kills; ++K) {
+        WriteAll(Target, Old, 0640);
+        // spread over the range, in a scattered order
+        RunAndKill(C.Wave ? Target : Dir, static_cast<int>((K * 7919L) % (C.MaxDelayMs * 1000L)));
+        if (HasFatalFailure())
+            return;
+
+        const std::string Now = ReadAll(Target);
+        if (Now == Old)
+            ++OldFound;
+        else if (C.Wave ? Now == New : std::regex_match(Now, Settings))
+            ++NewFound;
+        else
+            ++Torn;
+        struct stat St;
+        ASSERT_EQ(::stat(Target.c_str(), &St), 0);
+        EXPECT_EQ(St.st_mode & 07777, 0640u) << "kill " << K;
+        TempsAfterKill += static_cast<int>(Entries().size()) - 1;
+
+        // a minute passes, then the next write
+        for (const std::string& Name : Entries())
+            if (Name != Target.filename())
+                Age(Dir / Name, 120);
+        if (C.Wave) {
+            TSynth S;
+            PrepareVictimBank(S, "0.01");
+            TSilentHost Host;
+            WriteWaveData(S, Target.string(), Host);
+            EXPECT_EQ(Host.Outcome, TExportOutcome::eoCompleted);
+        } else {
+            TRegistry Reg;
+            ASSERT_TRUE(Reg.OpenKey(QString::fromLatin1(kSettingsKey), true));
+            Reg.WriteInteger(QStringLiteral("Fs"), 7);
+        }
+        TempsAfterNextWrite += static_cast<int>(Entries().size()) - 1;
+    }
+    std::printf("[ figures  ] %s: %d kills, old file %d, new file %d, torn %d, temporaries after the kills %d, "
+                "after the next writes %d\n",
+                C.Name, C.Kills, OldFound, NewFound, Torn, TempsAfterKill, TempsAfterNextWrite);
+    RecordProperty("OldFound", OldFound);
+    RecordProperty("NewFound", NewFound);
+    RecordProperty("TempsAfterKill", TempsAfterKill);
+    EXPECT_EQ(Torn, 0);
+    EXPECT_EQ(TempsAfterNextWrite, 0);
+    if (!C.Named) {
+        EXPECT_LE(TempsAfterKill, C.Kills / 4) << "only a kill between link and rename leaves a name";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, TKilledWriter,
+                         ::testing::Values(TKillCase{"WaveUnnamed", true, false, 20, 250},
+                                           TKillCase{"WaveNamed", true, true, 20, 250},
+                                           TKillCase{"SettingsUnnamed", false, false, 50, 40},
+                                           TKillCase{"SettingsNamed", false, true, 50, 40}),
+                         [](const ::testing::TestParamInfo<TKillCase>& I) { return std::string(I.param.Name); });
+
+} // namespace
+} // namespace zelvo::test

@@ -1,0 +1,316 @@
+// Every kind of target through each of the three writers of the user's files
+// (WAV export, preset save, settings store): the outcome and its message, what
+// the target is afterwards, the links still links, and nothing else left in
+// the folder.
+#include <QFile>
+#include <QString>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "app/preset_file.h"
+#include "files_fixture.h"
+#include "platform/registry.h"
+#include "victim.h"
+
+namespace zelvo::test {
+namespace {
+
+// A reader that keeps a FIFO open and collects whatever writers send.
+class TFifoReader {
+public:
+    explicit TFifoReader(const fs::path& Fifo) {
+        FFd = ::open(Fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        FThread = std::thread([this] {
+            while (Drain() || !FStop)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    }
+    ~TFifoReader() { Stop(); }
+    std::string Stop() {
+        FStop = true;
+        if (FThread.joinable())
+            FThread.join();
+        Drain();
+        if (FFd >= 0)
+            ::close(FFd);
+        FFd = -1;
+        return FGot;
+    }
+
+private:
+    bool Drain() {
+        char Buf[65536];
+        bool Any = false;
+        for (ssize_t N; FFd >= 0 && (N = ::read(FFd, Buf, sizeof Buf)) > 0; Any = true)
+            FGot.append(Buf, static_cast<size_t>(N));
+        return Any;
+    }
+    int FFd = -1;
+    std::atomic<bool> FStop{false};
+    std::string FGot;
+    std::thread FThread;
+};
+
+enum class TResult { Written, Refused, WriteFails };
+
+struct TWriter {
+    const char* Name;
+    const char* FileName;
+    std::string Old, New;
+    // "" when the write succeeded, else the failure as the writer reports it
+    std::function<std::string(const fs::path& Target)> Write;
+    std::function<std::string(const fs::path& Target, TResult Result, int Errno)> Failure;
+};
+
+std::string RenderWave(const fs::path& Target) {
+    TSynth S;
+    PrepareVictimBank(S, "0.05");
+    TSilentHost Host;
+    WriteWaveData(S, Target.string(), Host);
+    return Host.Outcome == TExportOutcome::eoCompleted ? "" : "eoFailed";
+}
+
+std::string ReferenceWave() {
+    std::string Folder = (fs::temp_directory_path() / "zelvo-reference-XXXXXX").string();
+    if (!::mkdtemp(Folder.data()))
+        return {};
+    RenderWave(fs::path(Folder) / "reference.wav");
+    std::string Bytes = ReadAll(fs::path(Folder) / "reference.wav");
+    fs::remove_all(Folder);
+    return Bytes;
+}
+
+std::string PresetImage() {
+    const std::vector<uint8_t> Image = PresetFileImage(TMemoryBank{});
+    return std::string(Image.begin(), Image.end());
+}
+
+const std::vector<TWriter>& Writers() {
+    static const std::vector<TWriter> W = {
+        {"Wave", "tone.wav", "old wave", ReferenceWave(), RenderWave,
+         [](const fs::path&, TResult, int) -> std::string { return "eoFailed"; }},
+        {"Preset", "tones.zvo", "old preset", PresetImage(),
+         [](const fs::path& Target) -> std::string {
+             try {
+                 const std::string Image = PresetImage();
+                 WriteWholeFile(QFile::decodeName(Target.c_str()), std::vector<uint8_t>(Image.begin(), Image.end()));
+             } catch (const EFileError& E) {
+                 return E.what();
+             }
+             return "";
+         },
+         [](const fs::path& Target, TResult R, int Errno) -> std::string {
+             if (R == TResult::WriteFails)
+                 return "Stream write error";
+             return "Cannot create file \"" + Target.string() + "\". " + std::strerror(Errno);
+         }},
+        {"Settings", "Zelvo.ini", "[Software\\Quorvin\\Zelvo]\nFs=1\n", "[Software\\Quorvin\\Zelvo]\nFs=5\n",
+         [](const fs::path& Target) -> std::string {
+             TRegistry::SetStorageFolder(QFile::decodeName(Target.parent_path().c_str()));
+             TRegistry Reg;
+             Reg.OpenKey(QString::fromLatin1(kSettingsKey), true);  // there already, or made by this write
+             try {
+                 Reg.WriteInteger(QStringLiteral("Fs"), 5);
+             } catch (const ERegistryException& E) {
+                 return E.what();
+             }
+             return "";
+         },
+         [](const fs::path&, TResult, int) -> std::string { return "Failed to set data for 'Fs'"; }},
+    };
+    return W;
+}
+
+constexpr int kAnyMode = -1;  // not checked
+constexpr int kNewMode = -2;  // a new file's: 0666 less the umask
+
+struct TCase {
+    const char* Name;
+    // Makes the target for a writer, its old content where there is a file;
+    // returns the path the writer is given, or sets Skip.
+    std::function<fs::path(const fs::path& Dir, const TWriter& W, std::string& Skip)> Make;
+    TResult Result;
+    int Errno;               // what a refusal reports
+    const char* Final;       // the file finally named, below the folder; "@" is the writer's name
+    mode_t Kind;             // its S_IFMT afterwards
+    int Mode;                // its permission bits afterwards
+    std::vector<std::string> Entries;  // everything in the folder afterwards
+    std::vector<std::string> Links;    // entries that stay links
+};
+
+std::string Named(std::string Pattern, const TWriter& W) {
+    for (size_t At; (At = Pattern.find('@')) != std::string::npos;)
+        Pattern.replace(At, 1, W.FileName);
+    return Pattern;
+}
+
+// A device node made with mknod, where the test may make and open one.
+fs::path MakeDevice(const fs::path& At, dev_t Device, std::string& Skip) {
+    if (::mknod(At.c_str(), S_IFCHR | 0600, Device) != 0) {
+        Skip = std::string("mknod is not allowed here: ") + std::strerror(errno);
+        return At;
+    }
+    const int Fd = ::open(At.c_str(), O_WRONLY | O_CLOEXEC);
+    if (Fd < 0)
+        Skip = std::string("the device node cannot be opened (a nodev mount?): ") + std::strerror(errno);
+    else
+        ::close(Fd);
+    return At;
+}
+
+const std::vector<TCase>& Cases() {
+    using F = std::string;
+    static const std::vector<TCase> C = {
+        {"NewFile", [](const fs::path& D, const TWriter& W, F&) { return D / W.FileName; },
+         TResult::Written, 0, "@", S_IFREG, kNewMode, {"@"}, {}},
+        {"ExistingFile0640",
+         [](const fs::path& D, const TWriter& W, F&) {
+             WriteAll(D / W.FileName, W.Old, 0640);
+             if (::geteuid() == 0) {
+                 EXPECT_EQ(::chown((D / W.FileName).c_str(), 4321, 4321), 0);
+             }
+             return D / W.FileName;
+         },
+         TResult::Written, 0, "@", S_IFREG, 0640, {"@"}, {}},
+        {"LinkToAFile",
+         [](const fs::path& D, const TWriter& W, F&) {
+             fs::create_directory(D / "elsewhere");
+             WriteAll(D / "elsewhere" / "real", W.Old, 0600);
+             fs::create_symlink("elsewhere/real", D / W.FileName);
+             return D / W.FileName;
+         },
+         TResult::Written, 0, "elsewhere/real", S_IFREG, 0600, {"@", "elsewhere", "elsewhere/real"}, {"@"}},
+        {"ChainOfTwoLinks",
+         [](const fs::path& D, const TWriter& W, F&) {
+             fs::create_directory(D / "elsewhere");
+             WriteAll(D / "elsewhere" / "real", W.Old, 0600);
+             fs::create_symlink(D / "elsewhere" / "real", D / "hop");
+             fs::create_symlink("hop", D / W.FileName);
+             return D / W.FileName;
+         },
+         TResult::Written, 0, "elsewhere/real", S_IFREG, 0600, {"@", "hop", "elsewhere", "elsewhere/real"},
+         {"@", "hop"}},
+        {"DanglingLinkGetsItsFile",
+         [](const fs::path& D, const TWriter& W, F&) {
+             fs::create_directory(D / "elsewhere");
+             fs::create_symlink("elsewhere/real", D / W.FileName);
+             return D / W.FileName;
+         },
+         TResult::Written, 0, "elsewhere/real", S_IFREG, kNewMode, {"@", "elsewhere", "elsewhere/real"}, {"@"}},
+        // judged by the owner's write bit, so root is refused as well
+        {"ReadOnlyFile",
+         [](const fs::path& D, const TWriter& W, F&) {
+             WriteAll(D / W.FileName, W.Old, 0444);
+             return D / W.FileName;
+         },
+         TResult::Refused, EACCES, "@", S_IFREG, 0444, {"@"}, {}},
+        {"ReadOnlyFolder",
+         [](const fs::path& D, const TWriter& W, F&) {
+             fs::create_directory(D / "ro");
+             WriteAll(D / "ro" / W.FileName, W.Old, 0644);
+             EXPECT_EQ(::chmod((D / "ro").c_str(), 0555), 0);
+             return D / "ro" / W.FileName;
+         },
+         TResult::Refused, EACCES, "ro/@", S_IFREG, 0644, {"ro", "ro/@"}, {}},
+        {"Directory",
+         [](const fs::path& D, const TWriter& W, F&) {
+             fs::create_directory(D / W.FileName);
+             return D / W.FileName;
+         },
+         TResult::Refused, EISDIR, "@", S_IFDIR, kAnyMode, {"@"}, {}},
+        {"NullDevice",
+         [](const fs::path& D, const TWriter& W, F& Skip) { return MakeDevice(D / W.FileName, makedev(1, 3), Skip); },
+         TResult::Written, 0, "@", S_IFCHR, 0600, {"@"}, {}},
+        {"FullDevice",
+         [](const fs::path& D, const TWriter& W, F& Skip) { return MakeDevice(D / W.FileName, makedev(1, 7), Skip); },
+         TResult::WriteFails, ENOSPC, "@", S_IFCHR, 0600, {"@"}, {}},
+        {"FifoWithAReader",
+         [](const fs::path& D, const TWriter& W, F&) {
+             EXPECT_EQ(::mkfifo((D / W.FileName).c_str(), 0644), 0);
+             return D / W.FileName;
+         },
+         TResult::Written, 0, "@", S_IFIFO, 0644, {"@"}, {}},
+        {"FifoWithoutAReader",
+         [](const fs::path& D, const TWriter& W, F&) {
+             EXPECT_EQ(::mkfifo((D / W.FileName).c_str(), 0644), 0);
+             return D / W.FileName;
+         },
+         TResult::Refused, ENXIO, "@", S_IFIFO, 0644, {"@"}, {}},
+    };
+    return C;
+}
+
+class TTargetKinds : public TFilesFixture, public ::testing::WithParamInterface<std::tuple<size_t, size_t>> {
+protected:
+    void TearDown() override {
+        TRegistry::SetStorageFolder(QString());
+        TFilesFixture::TearDown();
+    }
+};
+
+TEST_P(TTargetKinds, Write) {
+    const TCase& C = Cases()[std::get<0>(GetParam())];
+    const TWriter& W = Writers()[std::get<1>(GetParam())];
+    ASSERT_FALSE(W.New.empty());
+    std::string Skip;
+    const fs::path Target = C.Make(Dir, W, Skip);
+    if (!Skip.empty())
+        GTEST_SKIP() << Skip;
+    const fs::path Final = Dir / Named(C.Final, W);
+    std::unique_ptr<TFifoReader> Reader;
+    if (std::string(C.Name) == "FifoWithAReader")
+        Reader = std::make_unique<TFifoReader>(Final);
+    std::vector<std::string> LinkTexts;
+    for (const std::string& L : C.Links)
+        LinkTexts.push_back(fs::read_symlink(Dir / Named(L, W)).string());
+
+    const std::string Message = W.Write(Target);
+
+    EXPECT_EQ(Message, C.Result == TResult::Written ? "" : W.Failure(Target, C.Result, C.Errno));
+    struct stat St;
+    ASSERT_EQ(::lstat(Final.c_str(), &St), 0) << Final;
+    EXPECT_EQ(St.st_mode & S_IFMT, C.Kind);
+    if (C.Mode != kAnyMode) {
+        EXPECT_EQ(St.st_mode & 07777, C.Mode == kNewMode ? DefaultMode() : static_cast<mode_t>(C.Mode));
+    }
+    if (std::string(C.Name) == "ExistingFile0640" && ::geteuid() == 0) {
+        EXPECT_EQ(St.st_uid, 4321u) << "the owner is kept";
+        EXPECT_EQ(St.st_gid, 4321u) << "the group is kept";
+    }
+    if (Reader) {
+        const std::string Got = Reader->Stop();
+        EXPECT_TRUE(Got.size() >= W.New.size() && Got.compare(Got.size() - W.New.size(), W.New.size(), W.New) == 0)
+            << "the reader got " << Got.size() << " bytes";
+    } else if (C.Kind == S_IFREG) {
+        EXPECT_EQ(ReadAll(Final), C.Result == TResult::Written ? W.New : W.Old);
+    }
+    for (size_t I = 0; I < C.Links.size(); ++I) {
+        const fs::path Link = Dir / Named(C.Links[I], W);
+        EXPECT_TRUE(fs::is_symlink(Link)) << Link;
+        EXPECT_EQ(fs::read_symlink(Link).string(), LinkTexts[I]) << Link;
+    }
+    std::set<std::string> Expected;
+    for (const std::string& E : C.Entries)
+        Expected.insert(Named(E, W));
+    EXPECT_EQ(Entries(), Expected) << "nothing else in the folder";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TTargetKinds,
+                         ::testing::Combine(::testing::Range<size_t>(0, Cases().size()),
+                                            ::testing::Range<size_t>(0, Writers().size())),
+                         [](const ::testing::TestParamInfo<std::tuple<size_t, size_t>>& I) {
+                             return std::string(Cases()[std::get<0>(I.param)].Name) + "_" +
+                                    Writers()[std::get<1>(I.param)].Name;
+                         });
+
+} // namespace
+} // namespace zelvo::test
