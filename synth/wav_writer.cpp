@@ -1,12 +1,9 @@
 #include "synth/wav_writer.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
+#include <bit>
 #include <cstring>
-#include <fcntl.h>
-#include <random>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <exception>
 #include <vector>
 
 #include "files/file_replacement.h"
@@ -95,6 +92,9 @@ int ProgressPercent(int64_t Index, int64_t N) {
     return static_cast<int>(Q);
 }
 
+// The samples go to the file as they lie in memory: 16-bit little-endian.
+static_assert(std::endian::native == std::endian::little);
+
 void WriteWaveData(TSynth& Synth, const std::string& Filename, TWaveExportHost& Host) {
     const int32_t N = Synth.PeriodSamples;
     Host.BeginExport();
@@ -114,19 +114,42 @@ void WriteWaveData(TSynth& Synth, const std::string& Filename, TWaveExportHost& 
     bool Cancelled = false;
     try {
         Synth.SampleIndex = 0;
-        for (int32_t K = 0; K < N && File.Ok(); ++K) {
-            const int16_t L = SampleToPcm16(Synth.ComputeSample(0));
-            const int16_t R = SampleToPcm16(Synth.ComputeSample(1));
-            uint8_t Frame[4];
-            Put16(Frame, static_cast<uint16_t>(L));
-            Put16(Frame + 2, static_cast<uint16_t>(R));
-            File.Write(Frame, 4);
-            if (Synth.SampleIndex % 10000 == 0) Host.ShowProgress(ProgressPercent(Synth.SampleIndex, N));
-            if (Host.CancelRequested()) {
-                Cancelled = true;
+        int16_t Samples[2 * TSynth::kBlockFrames];
+        for (int32_t K = 0; K < N && File.Ok();) {
+            // A run ends at the next frame the progress is shown after.
+            const int32_t NextReport = (K + 9999) / 10000 * 10000;
+            int32_t Run = std::min({N - K, NextReport - K + 1, TSynth::kBlockFrames});
+            const TSynth::TRunState Start = Synth.SaveRunState();
+            std::exception_ptr Fault;
+            try {
+                Synth.RenderFrames(Samples, Run);
+            } catch (...) {
+                // the frames before the fault count as written
+                Fault = std::current_exception();
+                Run = Synth.SampleIndex - K;
+            }
+            // The host sees each frame's index; the progress frame ends the run, so
+            // there the whole state is that frame's.
+            int32_t Done = 0;
+            while (Done < Run && !Cancelled) {
+                Synth.SampleIndex = K + Done;
+                if (Synth.SampleIndex % 10000 == 0) Host.ShowProgress(ProgressPercent(Synth.SampleIndex, N));
+                Cancelled = Host.CancelRequested();
+                ++Done;
+            }
+            Synth.SampleIndex = K + Run;
+            File.Write(reinterpret_cast<const uint8_t*>(Samples), 4 * static_cast<size_t>(Done));
+            if (Cancelled) {
+                // the state as it stood after the frame the cancel came in
+                if (Done < Run || Fault) {
+                    Synth.RestoreRunState(Start);
+                    Synth.RenderFrames(Samples, Done);
+                }
+                Synth.SampleIndex = K + Done - 1;
                 break;
             }
-            ++Synth.SampleIndex;
+            if (Fault) std::rethrow_exception(Fault);
+            K += Run;
         }
     } catch (...) {
         File.Discard();

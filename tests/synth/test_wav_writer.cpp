@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -201,4 +203,74 @@ TEST_F(WavWriter, PeriodsAWaveFileCannotHoldAreRefused) {
     WriteWaveData(S, (Dir / "neg.wav").string(), H);
     EXPECT_EQ(H.Calls.back(), "failed");
     EXPECT_FALSE(fs::exists(Dir / "neg.wav"));
+}
+
+TEST_F(WavWriter, CancelOrFaultInsideARunLeavesTheStateOfThatFrame) {
+    // The export renders runs of frames; a cancel answered after any frame, or a
+    // fault at any frame, must leave the synthesis as frame-by-frame rendering
+    // leaves it there.
+    struct CountingHost : RecordingHost {
+        int CancelAtCall = -1;
+        int Asked = 0;
+        bool CancelRequested() override { return Asked++ == CancelAtCall; }
+    };
+    auto SetUp = [](TSynth& S) {
+        PrepareBank(S, 22050, "1");
+        S.OscCount = 4;
+        for (int I = 0; I < 4; ++I) {
+            S.Oscillators[I].WaveKind = I + 1;  // square, triangle, white and pink noise
+            S.Oscillators[I].FreqFinal = 5000.0f;
+        }
+        S.SeedRandom(11);
+        S.PrepareSweep("1", '.');
+    };
+    auto FrameByFrame = [](TSynth& S, int Frames) {
+        S.SampleIndex = 0;
+        for (int K = 0; K < Frames; ++K, ++S.SampleIndex) {
+            S.ComputeSample(0);
+            S.ComputeSample(1);
+        }
+    };
+    for (int Frame : {0, 1, 127, 129, 9999, 10000, 12345}) {
+        TSynth S, Twin;
+        SetUp(S);
+        SetUp(Twin);
+        CountingHost H;
+        H.CancelAtCall = Frame;
+        WriteWaveData(S, (Dir / "c.wav").string(), H);
+        EXPECT_EQ(H.Calls.back(), "cancelled");
+        FrameByFrame(Twin, Frame + 1);
+        Twin.SampleIndex = Frame;
+        EXPECT_EQ(S.SampleIndex, Frame);
+        EXPECT_EQ(std::memcmp(S.Oscillators.data(), Twin.Oscillators.data(), sizeof S.Oscillators), 0) << Frame;
+        EXPECT_EQ(S.PinkRows, Twin.PinkRows) << Frame;
+        EXPECT_EQ(S.NextRandom32(), Twin.NextRandom32()) << Frame;
+    }
+    // A frequency that grows beyond the float range a few frames, a few hundred or
+    // a few thousand frames in: "Floating point overflow" there.
+    for (float Omega : {3.4e38f, 3.3e38f, 2.5e38f}) {
+        TSynth S, Twin;
+        for (TSynth* T : {&S, &Twin}) {
+            SetUp(*T);
+            T->Oscillators[1].Omega = Omega;
+            T->Oscillators[1].SweepRatio = 1.0001f;
+            T->Oscillators[1].SweepStep = 0.0f;
+        }
+        RecordingHost H;
+        WriteWaveData(S, (Dir / "f.wav").string(), H);
+        EXPECT_EQ(H.Calls.back(), "failed");
+        std::string TwinError;
+        Twin.SampleIndex = 0;
+        try {
+            for (;; ++Twin.SampleIndex) {
+                Twin.ComputeSample(0);
+                Twin.ComputeSample(1);
+            }
+        } catch (const EZelvoError& E) {
+            TwinError = E.what();
+        }
+        EXPECT_EQ(TwinError, "Floating point overflow");
+        EXPECT_EQ(S.SampleIndex, Twin.SampleIndex) << Omega;
+        EXPECT_EQ(std::memcmp(S.Oscillators.data(), Twin.Oscillators.data(), sizeof S.Oscillators), 0) << Omega;
+    }
 }
