@@ -121,6 +121,7 @@ struct TKernels {
     void (*Mix[5])(TMixJob&);  // by waveform
     void (*Samples)(const float*, const float*, int32_t, int, int16_t*);
     void (*PinkFrame)(TPinkJob&);
+    void (*Sines)(const float*, double*, int);
 };
 
 namespace generic {
@@ -145,6 +146,10 @@ const TKernels& KernelsFor(TSynth::TBlockPath Path) {
 inline bool IsSet(uint8_t B) { return B != 0; }
 
 } // namespace
+
+void detail::BlockSines(const float* Phases, double* Out, int Count, TSynth::TBlockPath Path) {
+    KernelsFor(Path).Sines(Phases, Out, Count);
+}
 
 std::vector<TSynth::TBlockPath> TSynth::BlockPathsOnThisMachine() {
     std::vector<TBlockPath> Paths{TBlockPath::FrameByFrame, TBlockPath::Generic};

@@ -55,6 +55,10 @@ inline bool RoundsSurely(double T, double E, float& Out) {
     return true;
 }
 
+// The block computation's sine of each phase, on the given instruction set (for
+// the tests that hold it to its error bound).
+void BlockSines(const float* Phases, double* Out, int Count, TSynth::TBlockPath Path);
+
 // Which of the pink-noise rows 1..12 are due (bit k for row k) at each value of
 // the index's low 11 bits.
 const uint16_t* PinkDueRows();
