@@ -136,6 +136,16 @@ TSynth RandomSetUp(uint32_t Seed) {
     return S;
 }
 
+// Count oscillators with the start-up values, and a fixed noise stream.
+TSynth DefaultBank(int32_t Rate, int32_t Count, uint64_t Seed) {
+    TSynth S;
+    S.SeedRandom(Seed);
+    S.SampleRate = Rate;
+    S.OscCount = Count;
+    for (int I = 0; I < Count; ++I) S.Oscillators[I] = DefaultOscRecord();
+    return S;
+}
+
 class BlockPaths : public ::testing::TestWithParam<TSynth::TBlockPath> {};
 
 std::string PathName(const ::testing::TestParamInfo<TSynth::TBlockPath>& P) {
@@ -208,12 +218,8 @@ TEST_P(BlockPaths, UnusualRecordsAndFaults) {
     };
     for (int32_t Kind = 0; Kind < 5; ++Kind)
         for (const Case& C : Cases) {
-            TSynth S;
-            S.SeedRandom(5);
-            S.SampleRate = 48000;
-            S.OscCount = 3;
+            TSynth S = DefaultBank(48000, 3, 5);
             for (int I = 0; I < 3; ++I) {
-                S.Oscillators[I] = DefaultOscRecord();
                 S.Oscillators[I].WaveKind = (Kind + I) % 5;
                 S.Oscillators[I].FreqFinal = 9000.0f;
             }
@@ -226,12 +232,8 @@ TEST_P(BlockPaths, UnusualRecordsAndFaults) {
 TEST_P(BlockPaths, PinkRowsAtTheirScheduleAcrossTheIndexWrap) {
     // a run across the 2048-frame schedule and across the 32-bit counter's wrap
     for (int32_t Start : {0, 2040, 0x7FFFFF80}) {
-        TSynth S;
-        S.SeedRandom(9);
-        S.SampleRate = 44100;
-        S.OscCount = 4;
+        TSynth S = DefaultBank(44100, 4, 9);
         for (int I = 0; I < 4; ++I) {
-            S.Oscillators[I] = DefaultOscRecord();
             S.Oscillators[I].WaveKind = I == 2 ? wkWhiteNoise : wkPinkNoise;
             S.Oscillators[I].LeftOn = I != 1;
         }
