@@ -80,6 +80,7 @@ struct TMixJob {
     float* SumR;
     float GainL, GainR;
     int Frames;
+    bool Bounded;  // no gain beyond 2^100: no sum of the block can leave the float range
     uint64_t Fallbacks;
 };
 
@@ -297,6 +298,8 @@ bool TSynth::RenderBlock(int16_t* Out, int32_t Frames) {
         M.SumL = B.SumL;
         M.SumR = B.SumR;
         M.Frames = Padded;
+        M.Bounded = true;
+        for (int I = 0; I <= Last; ++I) M.Bounded &= std::fabs(Oscillators[I].GainInit) <= 0x1p100f;
         for (int I = 0; I <= Last; ++I) {
             const TOscRecord& R = Oscillators[I];
             if (R.WaveKind < wkSine || R.WaveKind > wkPinkNoise) continue;  // a foreign code adds nothing
