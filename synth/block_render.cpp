@@ -131,14 +131,22 @@ namespace generic {
 #undef ZELVO_AVX2
 } // namespace generic
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace avx2 {
 #define ZELVO_AVX2 1
 #include "synth/block_kernels.inc"
 #undef ZELVO_AVX2
 } // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 const TKernels& KernelsFor(TSynth::TBlockPath Path) {
     return Path == TSynth::TBlockPath::Avx2 ? avx2::Kernels : generic::Kernels;
