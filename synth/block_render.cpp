@@ -306,13 +306,22 @@ bool TSynth::RenderBlock(int16_t* Out, int32_t Frames) {
         M.SumL = B.SumL;
         M.SumR = B.SumR;
         M.Frames = Padded;
+        // Where every oscillator adds the same terms to both channels (the same
+        // gain, no noise, which is drawn anew for each), the right sums are the
+        // left ones, to the bit: the same additions in the same order.
+        bool Same = true;
         M.Bounded = true;
-        for (int I = 0; I <= Last; ++I) M.Bounded &= std::fabs(Oscillators[I].GainInit) <= 0x1p100f;
+        for (int I = 0; I <= Last; ++I) {
+            const TOscRecord& R = Oscillators[I];
+            M.Bounded &= std::fabs(R.GainInit) <= 0x1p100f;
+            Same &= (IsSet(R.LeftOn) ? R.GainInit : 0.0f) == (IsSet(R.RightOn) ? R.GainInit : 0.0f) &&
+                    R.WaveKind != wkWhiteNoise && R.WaveKind != wkPinkNoise;
+        }
         for (int I = 0; I <= Last; ++I) {
             const TOscRecord& R = Oscillators[I];
             if (R.WaveKind < wkSine || R.WaveKind > wkPinkNoise) continue;  // a foreign code adds nothing
             M.GainL = IsSet(R.LeftOn) ? R.GainInit : 0.0f;
-            M.GainR = IsSet(R.RightOn) ? R.GainInit : 0.0f;
+            M.GainR = !Same && IsSet(R.RightOn) ? R.GainInit : 0.0f;
             if (M.GainL == 0.0f && M.GainR == 0.0f) continue;
             M.Ph = B.Ph[I];
             M.NoiseL = B.NoiseL[I];
@@ -322,6 +331,7 @@ bool TSynth::RenderBlock(int16_t* Out, int32_t Frames) {
             K.Mix[R.WaveKind](M);
         }
         FFallbacks += M.Fallbacks;
+        if (Same) std::memcpy(B.SumR, B.SumL, sizeof B.SumR);
         K.Samples(B.SumL, B.SumR, OscCount, Frames, Out);
     } catch (const EZelvoError&) {
         std::memcpy(FRng, Rng.data(), sizeof FRng);
