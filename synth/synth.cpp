@@ -53,7 +53,13 @@ void RaiseStoreFault(long double V) {
     throw EOverflow();
 }
 
-TSynth::TSynth() : FBlockPath(BlockPathsOnThisMachine().back()) {
+// The machine does not change while the program runs: ask it once.
+static TSynth::TBlockPath WidestBlockPath() {
+    static const TSynth::TBlockPath Widest = TSynth::BlockPathsOnThisMachine().back();
+    return Widest;
+}
+
+TSynth::TSynth() : FBlockPath(WidestBlockPath()) {
     std::random_device Rd;
     SeedRandom((static_cast<uint64_t>(Rd()) << 32) ^ Rd());
     FSinPhaseBits.fill(Bits(0.0f));  // sin(0) = 0: the cache is valid from the start
