@@ -1,5 +1,6 @@
 #include "files/bounded_read.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,10 +29,12 @@ TFileHead ReadFileHead(const std::string& Path, size_t MaxSize) {
         ::close(Fd);
         return Head;
     }
-    Head.Bytes.resize(MaxSize);
+    // grown as the data comes: MaxSize is a bound, not a size to allocate
     size_t Done = 0;
     while (Done < MaxSize) {
-        const ssize_t N = ::read(Fd, Head.Bytes.data() + Done, MaxSize - Done);
+        if (Head.Bytes.size() == Done)
+            Head.Bytes.resize(Done + std::min<size_t>(MaxSize - Done, std::max<size_t>(Done, 65536)));
+        const ssize_t N = ::read(Fd, Head.Bytes.data() + Done, Head.Bytes.size() - Done);
         if (N < 0 && errno == EINTR)
             continue;
         if (N < 0)

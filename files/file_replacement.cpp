@@ -6,6 +6,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -23,6 +24,25 @@ bool& NamedTemporaries() {
     static bool Named = false;
     return Named;
 }
+
+std::function<void(TFileReplacement::TStep, int)>& TestHook() {
+    static std::function<void(TFileReplacement::TStep, int)> Hook;
+    return Hook;
+}
+
+void AtStep(TFileReplacement::TStep Step, int Fd) {
+    if (TestHook())
+        TestHook()(Step, Fd);
+}
+
+long long NowMs() {
+    timespec T;
+    ::clock_gettime(CLOCK_MONOTONIC, &T);
+    return static_cast<long long>(T.tv_sec) * 1000 + T.tv_nsec / 1000000;
+}
+
+// How often the in-place open is tried again when a link turns up in between.
+constexpr int kOpenRounds = 4;
 
 TFileKind KindOf(mode_t Mode) {
     if (S_ISREG(Mode))
@@ -83,37 +103,54 @@ TFileTarget Resolve(const std::string& Path, struct stat& St) {
 // 0 when this process may write Path, else the reason: the owner's write bit
 // first, so that a file or folder marked read-only stays so for root too, then
 // the kernel's answer (a read-only mount, another user's file).
-int WriteRefusal(const std::string& Path, const struct stat& St, int Mode) {
+int WriteRefusal(int DirFd, const char* Name, const struct stat& St, int Mode) {
     if (!(St.st_mode & S_IWUSR))
         return EACCES;
-    return ::faccessat(AT_FDCWD, Path.c_str(), Mode, AT_EACCESS) == 0 ? 0 : errno;
+    return ::faccessat(DirFd, Name, Mode, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+// ".NAME." of the temporaries for Base: the whole name has to fit in NAME_MAX,
+// and the pattern does not need all of Base.
+std::string TempStem(const std::string& Base) {
+    return "." + Base.substr(0, 255 - 2 - kHexDigits - kTempSuffix.size()) + ".";
 }
 
 std::string TempName(const std::string& Base) {
     static std::random_device Rd;
     char Hex[kHexDigits + 1];
     std::snprintf(Hex, sizeof Hex, "%08x", static_cast<unsigned>(Rd()));
-    // the whole name has to fit in NAME_MAX; the pattern does not need all of Base
-    return "." + Base.substr(0, 255 - 2 - kHexDigits - kTempSuffix.size()) + "." + Hex + kTempSuffix;
+    return TempStem(Base) + Hex + kTempSuffix;
 }
 
-bool IsTempName(const std::string& Name) {
-    const size_t Tail = 1 + kHexDigits + kTempSuffix.size();  // ".xxxxxxxx.part"
-    if (Name.size() < 2 + Tail || Name.front() != '.' ||
+bool IsTempNameOf(const std::string& Name, const std::string& Stem) {
+    if (Name.size() != Stem.size() + kHexDigits + kTempSuffix.size() || Name.compare(0, Stem.size(), Stem) != 0 ||
         Name.compare(Name.size() - kTempSuffix.size(), std::string::npos, kTempSuffix) != 0)
         return false;
-    const size_t Dot = Name.size() - Tail;
-    if (Name[Dot] != '.')
-        return false;
-    for (size_t I = Dot + 1; I < Dot + 1 + kHexDigits; ++I)
+    for (size_t I = Stem.size(); I < Stem.size() + kHexDigits; ++I)
         if (!((Name[I] >= '0' && Name[I] <= '9') || (Name[I] >= 'a' && Name[I] <= 'f')))
             return false;
     return true;
 }
 
-// Removes what killed writers left in the folder: our temporaries that are
-// older than a minute and that no live writer holds locked.
-void SweepStaleTemporaries(int DirFd) {
+bool SweepableEntry(const struct stat& St, time_t Now) {
+    return S_ISREG(St.st_mode) && St.st_uid == ::geteuid() && St.st_nlink == 1 && Now - St.st_mtime > kStaleAfterSeconds;
+}
+
+// True when no other descriptor anywhere holds the file open: a write lease is
+// granted only then. Where leases are not to be had, the lock has to do.
+bool HeldByNobodyElse(int Fd) {
+    if (::fcntl(Fd, F_SETLEASE, F_WRLCK) == 0) {
+        ::fcntl(Fd, F_SETLEASE, F_UNLCK);
+        return true;
+    }
+    return errno != EAGAIN && errno != EBUSY;
+}
+
+// Removes what a killed writer of this target left in the folder: its
+// temporaries that are older than a minute, that no live writer holds locked
+// and nobody holds open. Other names, other users' files, links and files
+// with further names are none of ours.
+void SweepStaleTemporaries(int DirFd, const std::string& Base) {
     const int ListFd = ::openat(DirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (ListFd < 0)
         return;
@@ -122,41 +159,55 @@ void SweepStaleTemporaries(int DirFd) {
         ::close(ListFd);
         return;
     }
+    const std::string Stem = TempStem(Base);
     const time_t Now = std::time(nullptr);
     while (const dirent* E = ::readdir(List)) {
         const std::string Name = E->d_name;
         struct stat St;
-        if (!IsTempName(Name) || ::fstatat(ListFd, Name.c_str(), &St, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(St.st_mode) || Now - St.st_mtime <= kStaleAfterSeconds)
+        if (!IsTempNameOf(Name, Stem) || ::fstatat(ListFd, Name.c_str(), &St, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !SweepableEntry(St, Now))
             continue;
         int Fd = ::openat(ListFd, Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (Fd < 0)
             Fd = ::openat(ListFd, Name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (Fd < 0)
             continue;
-        struct stat Held;
-        if (::flock(Fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(Fd, &Held) == 0 && Held.st_ino == St.st_ino &&
-            Held.st_dev == St.st_dev)
+        struct stat Held, Again;
+        if (::fstat(Fd, &Held) == 0 && Held.st_ino == St.st_ino && Held.st_dev == St.st_dev &&
+            SweepableEntry(Held, Now) && ::flock(Fd, LOCK_EX | LOCK_NB) == 0 && HeldByNobodyElse(Fd) &&
+            ::fstatat(ListFd, Name.c_str(), &Again, AT_SYMLINK_NOFOLLOW) == 0 && Again.st_ino == St.st_ino &&
+            Again.st_dev == St.st_dev)
             ::unlinkat(ListFd, Name.c_str(), 0);
         ::close(Fd);
     }
     ::closedir(List);
 }
 
+bool SigpipePending() {
+    sigset_t Pending;
+    sigpending(&Pending);
+    return sigismember(&Pending, SIGPIPE);
+}
+
 // A reader of a FIFO that goes away would raise SIGPIPE and end the program;
-// the write reports EPIPE instead.
+// the write reports EPIPE instead. The kernel raises the signal also when it
+// returns a short count, so whatever the write returned, a SIGPIPE that it
+// may have raised is taken before the mask is restored. One that was pending
+// before is left alone only where this write cannot have raised one: the two
+// would be the same signal.
 ssize_t WriteWithoutSigpipe(int Fd, const void* Data, size_t Size) {
-    sigset_t Pipe, Old, Pending;
+    sigset_t Pipe, Old;
     sigemptyset(&Pipe);
     sigaddset(&Pipe, SIGPIPE);
-    sigpending(&Pending);
-    const bool WasPending = sigismember(&Pending, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &Pipe, &Old);
+    const bool WasPending = SigpipePending();
     const ssize_t N = ::write(Fd, Data, Size);
     const int E = errno;
-    if (N < 0 && E == EPIPE && !WasPending) {
+    const bool MayHaveRaised = N < 0 ? E == EPIPE : static_cast<size_t>(N) < Size;
+    if ((MayHaveRaised || !WasPending) && SigpipePending()) {
         const timespec Zero{};
-        sigtimedwait(&Pipe, nullptr, &Zero);
+        while (sigtimedwait(&Pipe, nullptr, &Zero) < 0 && errno == EINTR) {
+        }
     }
     pthread_sigmask(SIG_SETMASK, &Old, nullptr);
     errno = E;
@@ -172,21 +223,37 @@ TFileTarget ResolveFileTarget(const std::string& Path) {
 
 void TFileReplacement::UseNamedTemporaries(bool Named) { NamedTemporaries() = Named; }
 
-TFileReplacement::TFileReplacement(const std::string& Target) {
-    struct stat St;
-    const TFileTarget T = Resolve(Target, St);
-    if (T.Error)
-        Fail(T.Error);
-    else if (T.Kind == TFileKind::fkDirectory)
-        Fail(EISDIR);
-    else if (T.Kind == TFileKind::fkOther)
-        OpenInPlace(T.Path);
-    else if (T.Kind == TFileKind::fkMissing)
-        OpenReplacement(T.Path, nullptr);
-    else if (const int Refusal = WriteRefusal(T.Path, St, W_OK))
-        Fail(Refusal);
-    else
-        OpenReplacement(T.Path, &St);
+void TFileReplacement::SetTestHook(std::function<void(TStep, int)> Hook) { TestHook() = std::move(Hook); }
+
+TFileReplacement::TFileReplacement(const std::string& Target) { Open(Target); }
+
+void TFileReplacement::Open(const std::string& Target) {
+    for (int Round = 0;; ++Round) {
+        struct stat St;
+        const TFileTarget T = Resolve(Target, St);
+        if (T.Error)
+            return Fail(T.Error);
+        if (T.Kind == TFileKind::fkDirectory)
+            return Fail(EISDIR);
+        if (T.Kind == TFileKind::fkMissing)
+            return OpenReplacement(T.Path, nullptr);
+        if (T.Kind == TFileKind::fkOther) {
+            if (OpenInPlace(T.Path, St))
+                return;
+            if (FError)
+                return;
+            if (!S_ISREG(St.st_mode)) {
+                // a link took the name's place: judged again from the start
+                if (Round + 1 < kOpenRounds)
+                    continue;
+                return Fail(ELOOP);
+            }
+            // a regular file took the device's place: it is replaced as one
+        }
+        if (const int Refusal = WriteRefusal(AT_FDCWD, T.Path.c_str(), St, W_OK))
+            return Fail(Refusal);
+        return OpenReplacement(T.Path, &St);
+    }
 }
 
 TFileReplacement::~TFileReplacement() { Discard(); }
@@ -196,31 +263,60 @@ void TFileReplacement::Fail(int Errno) {
         FError = Errno ? Errno : EIO;
 }
 
-void TFileReplacement::OpenInPlace(const std::string& Path) {
-    FInPlace = true;
-    // not blocking: a FIFO without a reader is refused, not waited for
-    FFd = ::open(Path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (FFd < 0)
-        return Fail(errno);
-    const int Flags = ::fcntl(FFd, F_GETFL);
-    if (Flags < 0 || ::fcntl(FFd, F_SETFL, Flags & ~O_NONBLOCK) != 0)
+// True when Path is open for writing in place. False with no error either when
+// a link turned up at Path (Found is no regular file then), or when the
+// descriptor shows a regular file (Found is its status).
+bool TFileReplacement::OpenInPlace(const std::string& Path, struct stat& Found) {
+    AtStep(TStep::BeforeInPlaceOpen, -1);
+    // not blocking: a FIFO without a reader is refused, not waited for, and the
+    // writes wait in polls that keep the caller responsive
+    const int Fd = ::open(Path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
+    if (Fd < 0) {
+        if (errno == ELOOP) {
+            Found = {};
+            return false;
+        }
         Fail(errno);
+        return false;
+    }
+    if (::fstat(Fd, &Found) != 0) {
+        Fail(errno);
+        ::close(Fd);
+        return false;
+    }
+    if (S_ISREG(Found.st_mode) || S_ISDIR(Found.st_mode)) {
+        ::close(Fd);
+        if (S_ISDIR(Found.st_mode))
+            Fail(EISDIR);
+        return false;
+    }
+    FFd = Fd;
+    FInPlace = true;
+    FLastProgressMs = NowMs();
+    AtStep(TStep::InPlaceOpened, FFd);
+    return true;
 }
 
 void TFileReplacement::OpenReplacement(const std::string& Path, const struct stat* Old) {
     const size_t Slash = Path.find_last_of('/');
-    FFolder = Slash == std::string::npos ? std::string(".") : Slash == 0 ? std::string("/") : Path.substr(0, Slash);
+    const std::string Folder =
+        Slash == std::string::npos ? std::string(".") : Slash == 0 ? std::string("/") : Path.substr(0, Slash);
     FBase = Slash == std::string::npos ? Path : Path.substr(Slash + 1);
     if (FBase.empty())
         return Fail(EISDIR);
-    FDirFd = ::open(FFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    struct stat Folder;
-    if (FDirFd < 0 || ::fstat(FDirFd, &Folder) != 0)
+    // Opened once: whatever happens to the folder's name from now on, the file
+    // is made, named and flushed in this folder.
+    FDirFd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    FDirSyncable = FDirFd >= 0;
+    if (FDirFd < 0 && errno == EACCES)  // a folder we may write but not list
+        FDirFd = ::open(Folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    struct stat FolderSt;
+    if (FDirFd < 0 || ::fstat(FDirFd, &FolderSt) != 0)
         return Fail(errno);
-    if (const int Refusal = WriteRefusal(FFolder, Folder, W_OK | X_OK))
+    if (const int Refusal = WriteRefusal(FDirFd, ".", FolderSt, W_OK | X_OK))
         return Fail(Refusal);
 
-    SweepStaleTemporaries(FDirFd);
+    SweepStaleTemporaries(FDirFd, FBase);
 
     if (!NamedTemporaries()) {
         FFd = ::openat(FDirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -251,18 +347,42 @@ void TFileReplacement::OpenReplacement(const std::string& Path, const struct sta
     }
 }
 
+// Waits a moment for an in-place target to take data; false when the wait
+// handler, or the stall limit without one, gives up.
+bool TFileReplacement::AwaitRoom() {
+    pollfd P{FFd, POLLOUT, 0};
+    while (::poll(&P, 1, kWaitSliceMs) < 0 && errno == EINTR) {
+    }
+    if (FWaitHandler) {
+        if (!FWaitHandler()) {
+            Fail(ECANCELED);
+            return false;
+        }
+    } else if (NowMs() - FLastProgressMs > kStallSeconds * 1000ll) {
+        Fail(ETIMEDOUT);
+        return false;
+    }
+    return true;
+}
+
 bool TFileReplacement::Write(const void* Data, size_t Size) {
     const auto* P = static_cast<const char*>(Data);
     while (Ok() && Size > 0) {
         const ssize_t N = WriteWithoutSigpipe(FFd, P, Size);
         if (N < 0 && errno == EINTR)
             continue;
+        if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && FInPlace) {
+            if (!AwaitRoom())
+                break;
+            continue;
+        }
         if (N <= 0) {
             Fail(N < 0 ? errno : EIO);
             break;
         }
         P += N;
         Size -= static_cast<size_t>(N);
+        FLastProgressMs = NowMs();
     }
     return Ok();
 }
@@ -301,13 +421,10 @@ bool TFileReplacement::Commit() {
         Discard();
         return false;
     }
-    if (!FInPlace) {
-        const int Dir = ::open(FFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (Dir >= 0) {
-            // the content is in place already: a folder that cannot be flushed fails nothing
-            ::fsync(Dir);
-            ::close(Dir);
-        }
+    if (!FInPlace && FDirSyncable) {
+        AtStep(TStep::BeforeFolderFlush, FDirFd);
+        // the content is in place already: a folder that cannot be flushed fails nothing
+        ::fsync(FDirFd);
     }
     // Written in place, the close is the last word on the data; a replaced
     // file was flushed before the rename and cannot be taken back anyway.

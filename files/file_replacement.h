@@ -3,6 +3,7 @@
 // ever losing it or leaving debris beside it. No Qt and no other library of
 // the program: every library that writes a user's file uses this one.
 #include <cstddef>
+#include <functional>
 #include <string>
 
 struct stat;
@@ -29,6 +30,15 @@ TFileTarget ResolveFileTarget(const std::string& Path);
 //   a socket) is opened and written in place, never replaced by a regular
 //   file: writing to /dev/null is done on purpose. A FIFO without a reader is
 //   refused (ENXIO) rather than waited for. A directory is refused (EISDIR).
+//   The in-place open follows no link: a link that turns up after the kind was
+//   judged has the name resolved again. A regular file found on the opened
+//   descriptor (swapped in after the check) is replaced, never written over.
+// - Written in place, a write never blocks: while the target takes no data the
+//   writer waits in short polls and asks its wait handler whether to go on
+//   (false: ECANCELED). Without a handler it gives up (ETIMEDOUT) after
+//   kStallSeconds without a byte taken. A reader that went away reports EPIPE;
+//   no SIGPIPE of the write ever reaches the process, and the signal
+//   disposition is never changed.
 // - An existing regular target that the user may not write is refused (EACCES)
 //   and stays untouched. May write means: the kernel grants write access and
 //   the owner's write bit is set. The second half is what holds root, whom the
@@ -46,12 +56,22 @@ TFileTarget ResolveFileTarget(const std::string& Path);
 //   except in that instant. On a file system without O_TMPFILE it carries that
 //   name while it is written. Either way, before each replacement the folder's
 //   files of that exact pattern that are older than a minute and not locked by
-//   a live writer are removed: they are what a killed writer left.
+//   a live writer are removed: they are what a killed writer left. Only this
+//   target's own name is swept, only regular files with one link that belong
+//   to the effective user and that no process holds open, and no link is
+//   followed.
+// - The folder is opened once, at the start: the unnamed file, its name, the
+//   rename and the folder's flush all happen in that folder, even if it is
+//   moved or replaced by path meanwhile.
 // - A failure at any step leaves the target as it was and no temporary file.
 //   Written in place, what reached the device stays written; there is nothing
 //   to restore.
 class TFileReplacement {
 public:
+    static constexpr int kStallSeconds = 3;
+    static constexpr int kWaitSliceMs = 20;
+    using TWaitHandler = std::function<bool()>;
+
     explicit TFileReplacement(const std::string& Target);
     ~TFileReplacement();  // discards what is not committed
     TFileReplacement(const TFileReplacement&) = delete;
@@ -64,6 +84,9 @@ public:
     // True when the target is a device or a FIFO written directly.
     bool InPlace() const { return FInPlace; }
 
+    // Asked about every kWaitSliceMs while an in-place target takes no data.
+    void SetWaitHandler(TWaitHandler Handler) { FWaitHandler = std::move(Handler); }
+
     // Writes all of Data; false once anything failed.
     bool Write(const void* Data, size_t Size);
     // Puts the content in the target's place; false (and the target as it
@@ -74,19 +97,26 @@ public:
 
     // For tests: behave as on a file system without O_TMPFILE.
     static void UseNamedTemporaries(bool Named);
+    // For tests: called at these steps, with the descriptor in question.
+    enum class TStep { BeforeInPlaceOpen, InPlaceOpened, BeforeFolderFlush };
+    static void SetTestHook(std::function<void(TStep Step, int Fd)> Hook);
 
 private:
-    void OpenInPlace(const std::string& Path);
+    void Open(const std::string& Target);
+    bool OpenInPlace(const std::string& Path, struct stat& Found);
     void OpenReplacement(const std::string& Path, const struct stat* Old);
+    bool AwaitRoom();
     void Fail(int Errno);
 
-    std::string FFolder;    // of the target, for the flush after the rename
+    TWaitHandler FWaitHandler;
     std::string FBase;      // the target's name in its folder
     std::string FTempName;  // a named temporary in the folder, while there is one
     int FDirFd = -1;
     int FFd = -1;
     int FError = 0;
     bool FInPlace = false;
+    bool FDirSyncable = false;  // FDirFd can be flushed
+    long long FLastProgressMs = 0;
 };
 
 } // namespace zelvo

@@ -2,6 +2,7 @@
 // must leave neither a changed target nor a temporary file, with unnamed and
 // with named temporaries.
 #include <fcntl.h>
+#include <vector>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -29,48 +30,71 @@ protected:
     }
 };
 
-TEST_P(TReplacement, TheSweepRemovesOnlyStaleUnlockedTemporariesOfTheExactPattern) {
+// In a shared (sticky) folder, as the writer of tone.wav: only its own stale
+// temporaries go, never what another user, another target or a live program has.
+TEST_P(TReplacement, TheSweepRemovesOnlyThisTargetsOwnStaleTemporaries) {
+    ASSERT_EQ(::chmod(Dir.c_str(), 01777), 0);
+    enum TMake { Plain, Foreign, Held, Locked, HardLinked };
     const struct {
         const char* Name;
         int Age;  // seconds
+        TMake Make;
         bool Removed;
     } Cases[] = {
-        {".tone.wav.0123abcd.part", 120, true},
-        {".other name.zvo.ffffffff.part", 61 + 5, true},  // any target of the folder
-        {".Zelvo.ini.00000000.part", 3600, true},
-        {".tone.wav.0123abce.part", 30, false},           // young: may be a live writer's
-        {".tone.wav.0123ABCD.part", 120, false},          // capital hex: not ours
-        {".tone.wav.0123abc.part", 120, false},           // seven digits
-        {"tone.wav.0123abcd.part", 120, false},           // no leading dot
-        {".tone.wav.0123abcd.partial", 120, false},
-        {"..0123abcd.part", 120, false},                  // no name in it
-        {"Zelvo.ini.AbC123", 120, false},                 // another library's pattern
-        {".tone.wav.0123abcd", 120, false},
+        {".tone.wav.0123abcd.part", 120, Plain, true},  // what a killed writer left
+        {".tone.wav.00000000.part", 3600, Plain, true},
+        {".tone.wav.0badf00d.part", 120, Foreign, false},  // another user's
+        {".notes.txt.0badf00d.part", 120, Plain, false},   // another target's
+        {".tone.wav.2.0badf00d.part", 120, Plain, false},
+        {".tone.wav.1111aaaa.part", 120, Held, false},     // open in a live program
+        {".tone.wav.2222bbbb.part", 120, Locked, false},   // a live writer's
+        {".tone.wav.3333cccc.part", 120, HardLinked, false},
+        {".tone.wav.0123abce.part", 30, Plain, false},     // young: may be a live writer's
+        {".tone.wav.0123ABCD.part", 120, Plain, false},    // capital hex: not ours
+        {".tone.wav.0123abc.part", 120, Plain, false},     // seven digits
+        {"tone.wav.0123abcd.part", 120, Plain, false},     // no leading dot
+        {".tone.wav.0123abcd.partial", 120, Plain, false},
+        {".tone.wav.0123abcd", 120, Plain, false},
     };
+    std::vector<int> Open;
     for (const auto& C : Cases) {
-        WriteAll(Dir / C.Name, "debris", 0644);
-        Age(Dir / C.Name, C.Age);
+        const fs::path P = Dir / C.Name;
+        WriteAll(P, "debris", 0644);
+        if (C.Make == Foreign) {
+            if (::geteuid() != 0)
+                continue;  // only root can give a file away; the row is then a plain stale one
+            ASSERT_EQ(::chown(P.c_str(), 65534, 65534), 0);
+        } else if (C.Make == Held || C.Make == Locked) {
+            Open.push_back(::open(P.c_str(), O_RDONLY | O_CLOEXEC));
+            ASSERT_GE(Open.back(), 0);
+            if (C.Make == Locked) {
+                ASSERT_EQ(::flock(Open.back(), LOCK_EX), 0);
+            }
+        } else if (C.Make == HardLinked) {
+            ASSERT_EQ(::link(P.c_str(), (Dir / "keep").c_str()), 0);
+        }
+        Age(P, C.Age);
     }
-    // a stale name held by a live writer, a folder and a link of the pattern
-    const fs::path Held = Dir / ".held.wav.12345678.part";
-    WriteAll(Held, "live", 0644);
-    Age(Held, 120);
-    const int HeldFd = ::open(Held.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(HeldFd, 0);
-    ASSERT_EQ(::flock(HeldFd, LOCK_EX), 0);
-    fs::create_directory(Dir / ".folder.wav.12345678.part");
-    fs::create_symlink("tone.wav", Dir / ".link.wav.12345678.part");
-    Age(Dir / ".folder.wav.12345678.part", 120);
-    Age(Dir / ".link.wav.12345678.part", 120);
+    // a folder and a link of the pattern, the link pointing at a stale file of the pattern
+    fs::create_directory(Dir / ".tone.wav.12345678.part");
+    WriteAll(Dir / "aim", "aimed at", 0644);
+    Age(Dir / "aim", 120);
+    fs::create_symlink("aim", Dir / ".tone.wav.87654321.part");
+    Age(Dir / ".tone.wav.12345678.part", 120);
+    Age(Dir / ".tone.wav.87654321.part", 120);
 
     ASSERT_TRUE(Replace(Dir / "tone.wav", "new"));
-    ::close(HeldFd);
+    for (const int Fd : Open)
+        ::close(Fd);
 
-    for (const auto& C : Cases)
-        EXPECT_EQ(fs::exists(fs::symlink_status(Dir / C.Name)), !C.Removed) << C.Name;
-    EXPECT_TRUE(fs::exists(Held));
-    EXPECT_TRUE(fs::is_directory(Dir / ".folder.wav.12345678.part"));
-    EXPECT_TRUE(fs::is_symlink(Dir / ".link.wav.12345678.part"));
+    for (const auto& C : Cases) {
+        const bool Removed = C.Removed || (C.Make == Foreign && ::geteuid() != 0);
+        EXPECT_EQ(fs::exists(fs::symlink_status(Dir / C.Name)), !Removed) << C.Name;
+    }
+    EXPECT_TRUE(fs::is_directory(Dir / ".tone.wav.12345678.part"));
+    EXPECT_TRUE(fs::is_symlink(Dir / ".tone.wav.87654321.part"));
+    EXPECT_EQ(ReadAll(Dir / "aim"), "aimed at");
+    EXPECT_EQ(ReadAll(Dir / "keep"), "debris");
     EXPECT_EQ(ReadAll(Dir / "tone.wav"), "new");
 }
 
