@@ -1,29 +1,70 @@
 #include "platform/registry.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QList>
-#include <QStandardPaths>
 #include <QStringList>
+#include <cerrno>
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "files/bounded_read.h"
 #include "files/file_replacement.h"
+#include "files/folder_lock.h"
 
 // The store is one INI-like text file: a section per key, named by the key's
 // path without the leading separator ("[Software\Quorvin\Zelvo]"), and a line
 // "Name=decimal" per value. Key and value names compare without regard to case,
 // as registry names do. The file is read again for every operation, so that
 // several TRegistry objects (and several running programs) see the same data,
-// and it is replaced as a whole through TFileReplacement.
+// and it is replaced as a whole through TFileReplacement. A change is made
+// under the folder's lock, on the file as it stands then, so that programs
+// writing at once lose none of each other's values. Paths are kept as the
+// bytes the system gives: a folder whose name is not UTF-8 is still found.
 
 namespace zelvo {
 namespace {
 
 const char* const FileName = "Zelvo.ini";
+// Larger is no file of ours; it is then never replaced.
+constexpr size_t kMaxStoreSize = 1 << 20;
 
-QString& StorageFolderOverride() {
-    static QString Folder;
+std::string& StorageFolderOverride() {
+    static std::string Folder;
     return Folder;
+}
+
+// The XDG configuration folder: $XDG_CONFIG_HOME where it is an absolute
+// path, else ~/.config.
+std::string ConfigHome() {
+    const char* Xdg = std::getenv("XDG_CONFIG_HOME");
+    if (Xdg && Xdg[0] == '/')
+        return Xdg;
+    const char* Home = std::getenv("HOME");
+    std::string H = Home && Home[0] ? Home : "";
+    if (H.empty())
+        if (const passwd* Pw = ::getpwuid(::geteuid()); Pw && Pw->pw_dir)
+            H = Pw->pw_dir;
+    if (H.empty())
+        H = "/";
+    return H + (H.back() == '/' ? "" : "/") + ".config";
+}
+
+std::string StorageFolderBytes() {
+    return StorageFolderOverride().empty() ? ConfigHome() + "/Quorvin" : StorageFolderOverride();
+}
+
+// mkdir -p; true when Folder exists as a folder afterwards.
+bool MakeFolders(const std::string& Folder) {
+    struct stat St;
+    if (::stat(Folder.c_str(), &St) == 0)
+        return S_ISDIR(St.st_mode);
+    const size_t Slash = Folder.find_last_of('/');
+    if (Slash != std::string::npos && Slash > 0 && !MakeFolders(Folder.substr(0, Slash)))
+        return false;
+    return ::mkdir(Folder.c_str(), 0777) == 0 || (errno == EEXIST && ::stat(Folder.c_str(), &St) == 0 &&
+                                                   S_ISDIR(St.st_mode));
 }
 
 struct TValue {
@@ -41,7 +82,10 @@ struct TDocument {
     QList<TSection> Sections;
 };
 
-QString StoreFilePath() { return QDir(TRegistry::StorageFolder()).filePath(FileName); }
+std::string StoreFilePath() {
+    const std::string Folder = StorageFolderBytes();
+    return Folder + (!Folder.empty() && Folder.back() == '/' ? "" : "/") + FileName;
+}
 
 // "\Software\\Quorvin\" and "Software\Quorvin" name the same key.
 QString NormaliseKey(const QString& Path) {
@@ -52,7 +96,7 @@ bool SameName(const QString& A, const QString& B) { return A.compare(B, Qt::Case
 
 TDocument LoadDocument() {
     TDocument Doc;
-    const TFileTarget Target = ResolveFileTarget(QFile::encodeName(StoreFilePath()).toStdString());
+    const TFileTarget Target = ResolveFileTarget(StoreFilePath());
     if (Target.Error || Target.Kind == TFileKind::fkDirectory) {
         Doc.Readable = false;
         return Doc;
@@ -61,16 +105,15 @@ TDocument LoadDocument() {
     // writer); the writes go into it.
     if (Target.Kind != TFileKind::fkRegular)
         return Doc;
-    QFile File(QFile::decodeName(Target.Path.c_str()));
-    if (!File.open(QIODevice::ReadOnly)) {
+    const TFileHead Head = ReadFileHead(Target.Path, kMaxStoreSize);
+    if (Head.Regular && Head.OpenError == ENOENT)
+        return Doc;  // gone since it was looked at
+    if (!Head.Regular || Head.OpenError || Head.ReadError || Head.Bytes.size() >= kMaxStoreSize) {
         Doc.Readable = false;
         return Doc;
     }
-    const QString Text = QString::fromUtf8(File.readAll());
-    if (File.error() != QFileDevice::NoError) {
-        Doc.Readable = false;
-        return Doc;
-    }
+    const QString Text =
+        QString::fromUtf8(reinterpret_cast<const char*>(Head.Bytes.data()), static_cast<qsizetype>(Head.Bytes.size()));
     TSection* Current = nullptr;
     for (const QString& RawLine : Text.split(QLatin1Char('\n'))) {
         const QString Line = RawLine.trimmed();
@@ -114,11 +157,25 @@ bool SaveDocument(const TDocument& Doc) {
         for (const TValue& V : S.Values)
             Data += V.Name.toUtf8() + '=' + V.Text.toUtf8() + '\n';
     }
-    const QString Path = StoreFilePath();
-    if (!QDir().mkpath(QFileInfo(Path).absolutePath()))
-        return false;
-    TFileReplacement File(QFile::encodeName(Path).toStdString());
+    TFileReplacement File(StoreFilePath());
     return File.Write(Data.constData(), static_cast<size_t>(Data.size())) && File.Commit();
+}
+
+// Changes the file as it stands under the lock: Change alters the document
+// read afresh and answers whether there is anything to save.
+template <class F>
+bool ChangeDocument(F Change) {
+    const std::string Folder = StorageFolderBytes();
+    if (!MakeFolders(Folder))
+        return false;
+    const TFolderLock Lock(Folder);
+    if (!Lock.Held())
+        return false;
+    TDocument Doc = LoadDocument();
+    // A file that exists but cannot be read is never replaced: that would lose it.
+    if (!Doc.Readable)
+        return false;
+    return !Change(Doc) || SaveDocument(Doc);
 }
 
 TSection* FindSection(TDocument& Doc, const QString& Key) {
@@ -168,15 +225,12 @@ TRegistry::TRegistry() = default;
 
 TRegistry::~TRegistry() { CloseKey(); }
 
-void TRegistry::SetStorageFolder(const QString& Folder) { StorageFolderOverride() = Folder; }
-
-QString TRegistry::StorageFolder() {
-    if (!StorageFolderOverride().isEmpty())
-        return StorageFolderOverride();
-    // Per user: a desktop user cannot write settings for the whole machine.
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
-        .filePath(QStringLiteral("Quorvin"));
+void TRegistry::SetStorageFolder(const QString& Folder) {
+    StorageFolderOverride() = QFile::encodeName(Folder).toStdString();
 }
+
+// Per user: a desktop user cannot write settings for the whole machine.
+QString TRegistry::StorageFolder() { return QFile::decodeName(StorageFolderBytes().c_str()); }
 
 // A path with a leading separator starts at the root; any other is relative to
 // the open key.
@@ -194,15 +248,20 @@ bool TRegistry::KeyExists(const QString& Key) {
 bool TRegistry::OpenKey(const QString& Key, bool CanCreate) {
     const QString Path = ResolveKey(Key, FKeyOpen, FCurrentKey);
     CloseKey();
-    TDocument Doc = LoadDocument();
+    const TDocument Doc = LoadDocument();
     // A file that exists but cannot be read is never replaced: that would lose it.
     if (!Doc.Readable)
         return false;
     if (!KeyExistsIn(Doc, Path)) {
         if (!CanCreate)
             return false;
-        Doc.Sections.append(TSection{Path, {}});
-        if (!SaveDocument(Doc))
+        // another program may have made it meanwhile
+        if (!ChangeDocument([&](TDocument& Now) {
+                if (KeyExistsIn(Now, Path))
+                    return false;
+                Now.Sections.append(TSection{Path, {}});
+                return true;
+            }))
             return false;
     }
     FCurrentKey = Path;
@@ -239,25 +298,25 @@ int32_t TRegistry::ReadInteger(const QString& Name) {
 void TRegistry::WriteInteger(const QString& Name, int32_t Value) {
     if (!FKeyOpen || !StorableName(Name))
         throw RegistryError("Failed to set data for '%1'", Name);
-    TDocument Doc = LoadDocument();
-    if (!Doc.Readable)
-        throw RegistryError("Failed to set data for '%1'", Name);
-    TSection* S = FindSection(Doc, FCurrentKey);
-    if (!S) {
-        // Another writer may have dropped the key since it was opened.
-        Doc.Sections.append(TSection{FCurrentKey, {}});
-        S = &Doc.Sections.last();
-    }
     const QString Text = QString::number(Value);
-    bool Replaced = false;
-    for (TValue& V : S->Values)
-        if (SameName(V.Name, Name)) {
-            V.Text = Text;
-            Replaced = true;
+    const bool Saved = ChangeDocument([&](TDocument& Doc) {
+        TSection* S = FindSection(Doc, FCurrentKey);
+        if (!S) {
+            // Another writer may have dropped the key since it was opened.
+            Doc.Sections.append(TSection{FCurrentKey, {}});
+            S = &Doc.Sections.last();
         }
-    if (!Replaced)
-        S->Values.append(TValue{Name, Text});
-    if (!SaveDocument(Doc))
+        bool Replaced = false;
+        for (TValue& V : S->Values)
+            if (SameName(V.Name, Name)) {
+                V.Text = Text;
+                Replaced = true;
+            }
+        if (!Replaced)
+            S->Values.append(TValue{Name, Text});
+        return true;
+    });
+    if (!Saved)
         throw RegistryError("Failed to set data for '%1'", Name);
 }
 

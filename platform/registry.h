@@ -25,7 +25,8 @@ public:
     TRegistry& operator=(const TRegistry&) = delete;
 
     // Where every TRegistry keeps its data; tests point it at a temporary folder.
-    // An empty path restores the default (the XDG configuration folder).
+    // An empty path restores the default: "Quorvin" in the XDG configuration
+    // folder, taken as bytes from $XDG_CONFIG_HOME or $HOME.
     static void SetStorageFolder(const QString& Folder);
     static QString StorageFolder();
 
