@@ -57,6 +57,12 @@ void TfrmWait::ShowProgress(int Percent) {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+void TfrmWait::WaitForTarget() {
+    // a pipe that takes no data must not freeze the window: Cancel stays live
+    if (isVisible())
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
 bool TfrmWait::CancelRequested() { return ExportCancel; }
 
 void TfrmWait::EndExport(TExportOutcome Outcome) {

@@ -27,6 +27,7 @@ public:
     void ShowProgress(int Percent) override;
     bool CancelRequested() override;
     void EndExport(TExportOutcome Outcome) override;
+    void WaitForTarget() override;
 
     void Button1Click();
     void FormCreate() {}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <vector>
@@ -28,6 +29,9 @@ public:
     explicit TTempFile(const std::string& Target) : FFile(Target) { FBuf.reserve(1 << 16); }
 
     bool Ok() const { return FFile.Ok(); }
+    // The host gave up waiting for a target that took no data.
+    bool Cancelled() const { return FFile.Error() == ECANCELED; }
+    void SetWaitHandler(TFileReplacement::TWaitHandler H) { FFile.SetWaitHandler(std::move(H)); }
 
     void Write(const uint8_t* Data, size_t Size) {
         FBuf.insert(FBuf.end(), Data, Data + Size);
@@ -103,6 +107,10 @@ void WriteWaveData(TSynth& Synth, const std::string& Filename, TWaveExportHost& 
         return;
     }
     TTempFile File(Filename);
+    File.SetWaitHandler([&Host] {
+        Host.WaitForTarget();
+        return !Host.CancelRequested();
+    });
     if (!File.Ok()) {
         Host.EndExport(TExportOutcome::eoFailed);
         return;
@@ -156,12 +164,19 @@ void WriteWaveData(TSynth& Synth, const std::string& Filename, TWaveExportHost& 
         Host.EndExport(TExportOutcome::eoFailed);
         return;
     }
+    const bool Committed = !Cancelled && File.Commit();
+    if (!Cancelled && File.Cancelled()) {
+        // cancelled while the target took no data: the last frame handed over
+        // is the last one written
+        Cancelled = true;
+        Synth.SampleIndex = std::max(Synth.SampleIndex - 1, 0);
+    }
     if (Cancelled) {
         File.Discard();
         Host.EndExport(TExportOutcome::eoCancelled);
         return;
     }
-    Host.EndExport(File.Commit() ? TExportOutcome::eoCompleted : TExportOutcome::eoFailed);
+    Host.EndExport(Committed ? TExportOutcome::eoCompleted : TExportOutcome::eoFailed);
 }
 
 } // namespace zelvo

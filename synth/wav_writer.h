@@ -18,6 +18,10 @@ public:
     virtual void ShowProgress(int Percent) = 0;
     virtual bool CancelRequested() = 0;
     virtual void EndExport(TExportOutcome Outcome) = 0;
+    // Again and again while the file takes no data (a pipe whose reader is
+    // slow or stalled); the host lets its event loop run here too, so that a
+    // cancel is seen.
+    virtual void WaitForTarget() {}
 };
 
 // The largest period a WAV file can describe: its RIFF size is 36 + 4N in 32 bits.
@@ -38,8 +42,11 @@ int ProgressPercent(int64_t Index, int64_t N);
 // into Filename, through TFileReplacement: the file appears only when complete,
 // so a cancelled or failed export leaves an existing file untouched; a link is
 // followed, a device or FIFO is written in place, and a read-only file, a
-// read-only folder or a directory is refused (eoFailed). Every outcome reaches
-// the host through EndExport; nothing is thrown.
+// read-only folder or a directory is refused (eoFailed). While a pipe or a
+// device takes no data the writer waits in short polls, through
+// WaitForTarget, until it does or the host cancels (eoCancelled; what reached
+// the target stays). Every outcome reaches the host through EndExport;
+// nothing is thrown.
 void WriteWaveData(TSynth& Synth, const std::string& Filename, TWaveExportHost& Host);
 
 } // namespace zelvo
