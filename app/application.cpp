@@ -1,8 +1,9 @@
 #include "app/application.h"
 
 #include <QApplication>
-#include <QFileInfo>
+#include <QFile>
 #include <QFont>
+#include <sys/stat.h>
 
 #include "app/message_box.h"
 #include "app/tfrmabout.h"
@@ -24,9 +25,19 @@ void InitToolkit() {
     InstallErrorBox();
 }
 
-TApplication::TApplication(const QStringList& Arguments) {
-    CommandLinePath = Arguments.size() > 1 ? Arguments.at(1) : QString();
+TApplication::TApplication(std::vector<std::string> Arguments) {
+    if (Arguments.size() > 1)
+        CommandLinePath = std::move(Arguments[1]);
 }
+
+static std::vector<std::string> ArgumentBytes(const QStringList& Arguments) {
+    std::vector<std::string> Bytes;
+    for (const QString& A : Arguments)
+        Bytes.push_back(QFile::encodeName(A).toStdString());
+    return Bytes;
+}
+
+TApplication::TApplication(const QStringList& Arguments) : TApplication(ArgumentBytes(Arguments)) {}
 
 TApplication::~TApplication() {
     // the dialogs refer to the main window: they go first
@@ -50,11 +61,11 @@ void TApplication::Start() {
         Generator->LoadSettings(CommandLinePath);
 }
 
-bool TApplication::IsPresetArgument(const QString& Path) {
-    if (Path.isEmpty() || !Path.contains(QStringLiteral(".zvo"), Qt::CaseSensitive))
+bool TApplication::IsPresetArgument(const std::string& Path) {
+    if (Path.find(".zvo") == std::string::npos)
         return false;
-    const QFileInfo Info(Path);
-    return Info.exists() && Info.isFile();
+    struct stat St;
+    return ::stat(Path.c_str(), &St) == 0 && S_ISREG(St.st_mode);
 }
 
 int TApplication::Run() {

@@ -3,6 +3,8 @@
 // the command line, and the message loop.
 #include <QStringList>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/memories.h"
 #include "synth/synth.h"
@@ -21,7 +23,9 @@ void InitToolkit();
 
 class TApplication {
 public:
-    // Arguments as the toolkit gives them: the program first.
+    // Arguments as the system gives them, the program first: bytes, so that a
+    // file name that is not UTF-8 is still found.
+    explicit TApplication(std::vector<std::string> Arguments);
     explicit TApplication(const QStringList& Arguments);
     ~TApplication();
     TApplication(const TApplication&) = delete;
@@ -34,12 +38,12 @@ public:
     int Run();
 
     // True when Path names an existing file and holds ".zvo" (case-sensitive).
-    static bool IsPresetArgument(const QString& Path);
+    static bool IsPresetArgument(const std::string& Path);
 
     // The state the windows show and edit; it lives as long as the program.
     TSynth Synth;
     TMemoryBank Memories;
-    QString CommandLinePath;
+    std::string CommandLinePath;  // bytes
 
     // The form variables, valid from Start to the end of the program.
     std::unique_ptr<TGenerator> Generator;

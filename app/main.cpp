@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <string>
+#include <vector>
 
 #include "app/application.h"
 #include "platform/alsa_wave_out.h"
@@ -13,7 +15,8 @@ int main(int argc, char** argv) {
     zelvo::wave::SetDefaultWaveOutDriver(&Alsa);
     int Result = 0;
     {
-        zelvo::TApplication Zelvo(QApplication::arguments());
+        // the toolkit has taken its own options out of argv; the rest stay bytes
+        zelvo::TApplication Zelvo(std::vector<std::string>(argv, argv + argc));
         try {
             Zelvo.Start();
         } catch (...) {

@@ -73,11 +73,12 @@ bool ReadPresetImage(const uint8_t* Data, size_t Size, TMemoryBank& Memories) {
     return true;
 }
 
-std::optional<std::vector<uint8_t>> ReadPresetFile(const QString& Path) {
-    TFileHead Head = ReadFileHead(QFile::encodeName(Path).toStdString(), kPresetFileSize);
+std::optional<std::vector<uint8_t>> ReadPresetFile(const std::string& Path) {
+    TFileHead Head = ReadFileHead(Path, kPresetFileSize);
     if (Head.OpenError)
-        throw EFileError(
-            FormatS(str::Q(str::CannotOpenFile), {FullPath(Path), SystemReason(Head.OpenError)}).toStdString());
+        throw EFileError(FormatS(str::Q(str::CannotOpenFile),
+                                 {FullPath(QFile::decodeName(Path.c_str())), SystemReason(Head.OpenError)})
+                             .toStdString());
     if (Head.ReadError)
         throw EFileError(str::StreamReadError);
     if (!Head.Regular)

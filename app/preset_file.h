@@ -35,9 +35,10 @@ bool ReadPresetImage(const uint8_t* Data, size_t Size, TMemoryBank& Memories);
 
 // The first kPresetFileSize bytes of the file (all of a shorter one), or
 // nothing when Path names no regular file (a FIFO, a device, a folder), which
-// is then never opened for reading. EFileError ("Cannot open file ...",
-// "Stream read error").
-std::optional<std::vector<uint8_t>> ReadPresetFile(const QString& Path);
+// is then never opened for reading. Path is the name's bytes as the system
+// has them, UTF-8 or not. EFileError ("Cannot open file ...", "Stream read
+// error").
+std::optional<std::vector<uint8_t>> ReadPresetFile(const std::string& Path);
 
 // Writes Bytes as the file's new content through TFileReplacement: in one
 // piece, so a failure part-way leaves the previous file whole; a link is

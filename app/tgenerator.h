@@ -83,6 +83,8 @@ public:
     void Exit1Click();
     void WaveDeviceChange();
     void LoadSettings(const QString& Filename);
+    // Filename as the bytes the system gives, UTF-8 or not (the command line).
+    void LoadSettings(const std::string& Filename);
     void CompatibilitySettings1Click();
 
     // Tabs and the waveform list

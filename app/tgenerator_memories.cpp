@@ -1,6 +1,7 @@
 // The four memory presets of the main window (store, recall, rename) and the
 // preset files that carry them.
 #include <QEvent>
+#include <QFile>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -208,7 +209,9 @@ void TGenerator::OpenToneSettings1Click() {
         LoadSettings(OpenDialog1.FileName);
 }
 
-void TGenerator::LoadSettings(const QString& Filename) {
+void TGenerator::LoadSettings(const QString& Filename) { LoadSettings(QFile::encodeName(Filename).toStdString()); }
+
+void TGenerator::LoadSettings(const std::string& Filename) {
     const std::optional<std::vector<uint8_t>> Bytes = ReadPresetFile(Filename);
     if (!Bytes || !ReadPresetImage(Bytes->data(), Bytes->size(), Memories)) {
         TMessageBoxes::ShowMessage(str::Q(str::WrongFileFormat));

@@ -167,10 +167,11 @@ TEST_F(TStartup, OnlyExistingFilesWithTheLowerCaseExtensionAreLoaded) {
         {QString(), false},
     };
     for (const TCase& C : Cases)
-        EXPECT_EQ(TApplication::IsPresetArgument(C.Path), C.Loaded) << C.Path.toStdString();
+        EXPECT_EQ(TApplication::IsPresetArgument(QFile::encodeName(C.Path).toStdString()), C.Loaded)
+            << C.Path.toStdString();
 
     StartApp({"Speakers"}, {"zelvo", Cases[0].Path});
-    EXPECT_EQ(App->CommandLinePath, Cases[0].Path);
+    EXPECT_EQ(App->CommandLinePath, QFile::encodeName(Cases[0].Path).toStdString());
 }
 
 TEST(TErrorBox, ShowsTheMessageWithOneFullStopAndTheTitle) {
