@@ -6,7 +6,12 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTimer>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app_fixture.h"
 #include "app/tfrmwait.h"
@@ -242,6 +247,44 @@ TEST_P(TExportCancel, AfterFrame10000LeavesNoFileAndTheNextExportIsWhole) {
     QObject::disconnect(Connection);
     Export();
     EXPECT_EQ(ReadAll(SavePath), TwinRendering("1.5"));
+}
+
+// A pipe whose reader holds it open and never reads: the progress dialog stays
+// live while the export waits, and a cancel ends it at once.
+TEST_P(TExportCancel, IntoAStalledPipeEndsAtOnceAndLeavesThePipe) {
+    KnownSetUp();  // 132 kB: more than a pipe holds
+    SavePath = Out.filePath("pipe.wav");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(SavePath).constData(), 0644), 0);
+    const int Reader = ::open(QFile::encodeName(SavePath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(Reader, 0);
+    bool Pressed = false, WindowDisabled = false;
+    QTimer::singleShot(300, &Wait(), [&] {
+        Pressed = true;
+        WindowDisabled = !G().isEnabled() && Wait().isVisible();
+        if (GetParam() == TCancelBy::Button)
+            QTest::mouseClick(Wait().findChild<QPushButton*>("Button1"), Qt::LeftButton);
+        else
+            QTest::keyClick(&Wait(), Qt::Key_Escape);
+    });
+    QElapsedTimer Clock;
+    Clock.start();
+    Export();
+    const qint64 Ms = Clock.elapsed();
+
+    EXPECT_TRUE(Pressed) << "the event loop ran while the pipe took nothing";
+    EXPECT_TRUE(WindowDisabled);
+    EXPECT_LT(Ms, 3000);
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_FALSE(Wait().isVisible());
+    EXPECT_TRUE(G().isEnabled());
+    EXPECT_FALSE(Wait().ExportCancel);
+    // what reached the pipe stays there, from the file's first byte on
+    QByteArray Got(1 << 20, '\0');
+    const ssize_t N = ::read(Reader, Got.data(), static_cast<size_t>(Got.size()));
+    ::close(Reader);
+    ASSERT_GT(N, 44);
+    EXPECT_EQ(Got.left(N), TwinRendering("1.5").left(N));
+    EXPECT_EQ(FilesIn(Out.path()), QStringList{"pipe.wav"});
 }
 
 INSTANTIATE_TEST_SUITE_P(By, TExportCancel, ::testing::Values(TCancelBy::Button, TCancelBy::Escape),

@@ -2,6 +2,7 @@
 // must leave neither a changed target nor a temporary file, with unnamed and
 // with named temporaries.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <vector>
 #include <sys/file.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@ protected:
         TFileReplacement::UseNamedTemporaries(GetParam());
     }
     void TearDown() override {
+        TFileReplacement::SetTestHook(nullptr);
         TFileReplacement::UseNamedTemporaries(false);
         TFilesFixture::TearDown();
     }
@@ -130,6 +132,77 @@ TEST_P(TReplacement, ALongNameStillGetsATemporaryOfThePattern) {
     ASSERT_TRUE(Replace(Target, "second"));
     EXPECT_EQ(ReadAll(Target), "second");
     EXPECT_EQ(Entries().size(), 1u);
+}
+
+// What the name turns into between the kind check and the open. A FIFO was
+// judged; the writer must never write over the file found instead.
+TEST_P(TReplacement, ATargetSwappedBeforeTheInPlaceOpenIsNeverWrittenOver) {
+    const std::string Old = "old content that is longer than the new one";
+    const struct {
+        const char* Name;
+        const char* Final;  // where the new content must stand, whole
+        bool Link;          // the name becomes a link to it
+    } Cases[] = {{"RegularFile", "tone.wav", false}, {"LinkToAFile", "elsewhere", true}};
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        const fs::path Target = Dir / "tone.wav";
+        fs::remove(Target);
+        fs::remove(Dir / "elsewhere");
+        ASSERT_EQ(::mkfifo(Target.c_str(), 0644), 0);
+        WriteAll(Dir / "swap", Old, 0640);
+        int Swaps = 0;
+        TFileReplacement::SetTestHook([&](TFileReplacement::TStep Step, int) {
+            if (Step != TFileReplacement::TStep::BeforeInPlaceOpen || Swaps++)
+                return;
+            if (C.Link) {
+                fs::rename(Dir / "swap", Dir / "elsewhere");
+                fs::remove(Target);
+                fs::create_symlink("elsewhere", Target);
+            } else {
+                fs::rename(Dir / "swap", Target);
+            }
+        });
+        EXPECT_TRUE(Replace(Target, "new"));
+        TFileReplacement::SetTestHook(nullptr);
+        EXPECT_EQ(Swaps, 1);
+        EXPECT_EQ(ReadAll(Dir / C.Final), "new");
+        EXPECT_EQ(fs::is_symlink(Target), C.Link);
+        struct stat St;
+        ASSERT_EQ(::stat((Dir / C.Final).c_str(), &St), 0);
+        EXPECT_EQ(St.st_mode & 07777, 0640u) << "replaced as the file it is";
+        const std::set<std::string> Expected =
+            C.Link ? std::set<std::string>{"tone.wav", "elsewhere"} : std::set<std::string>{"tone.wav"};
+        EXPECT_EQ(Entries(), Expected);
+    }
+}
+
+// The folder is moved away and a new one takes its name while the file is
+// written: the file lands in the folder it was begun in, and that folder is
+// the one flushed.
+TEST_P(TReplacement, AFolderReplacedMidWriteGetsTheFileAndTheFlush) {
+    fs::create_directory(Dir / "out");
+    const fs::path Target = Dir / "out" / "tone.wav";
+    ino_t Flushed = 0;
+    TFileReplacement::SetTestHook([&](TFileReplacement::TStep Step, int Fd) {
+        struct stat St;
+        if (Step == TFileReplacement::TStep::BeforeFolderFlush && ::fstat(Fd, &St) == 0)
+            Flushed = St.st_ino;
+    });
+    {
+        TFileReplacement F(Target.string());
+        ASSERT_TRUE(F.Write("first half, ", 12));
+        fs::rename(Dir / "out", Dir / "moved");
+        fs::create_directory(Dir / "out");
+        ASSERT_TRUE(F.Write("second half", 11));
+        EXPECT_TRUE(F.Commit());
+    }
+    TFileReplacement::SetTestHook(nullptr);
+    EXPECT_EQ(ReadAll(Dir / "moved" / "tone.wav"), "first half, second half");
+    EXPECT_FALSE(fs::exists(Dir / "out" / "tone.wav"));
+    struct stat Moved;
+    ASSERT_EQ(::stat((Dir / "moved").c_str(), &Moved), 0);
+    EXPECT_EQ(Flushed, Moved.st_ino);
+    EXPECT_EQ(Entries(), (std::set<std::string>{"moved", "moved/tone.wav", "out"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Temporaries, TReplacement, ::testing::Values(false, true),

@@ -128,5 +128,42 @@ INSTANTIATE_TEST_SUITE_P(Writers, TKilledWriter,
                                            TKillCase{"SettingsNamed", false, true, 50, 40}),
                          [](const ::testing::TestParamInfo<TKillCase>& I) { return std::string(I.param.Name); });
 
+// Two programs changing the settings at the same moment, round after round:
+// every value of both is there afterwards.
+TEST_F(TFilesFixture, TwoProgramsWritingSettingsAtOnceLoseNoValue) {
+    constexpr int kRounds = 10, kValues = 50;
+    const std::string Folder = Dir.string();
+    int Lost = 0;
+    for (int Round = 0; Round < kRounds; ++Round) {
+        fs::remove(Dir / "Zelvo.ini");
+        std::vector<pid_t> Children;
+        for (std::string Prefix : {"A", "B"}) {
+            std::string Mode = "values", Where = Folder, Count = std::to_string(kValues);
+            char* Argv[] = {const_cast<char*>(ZELVO_VICTIM), Mode.data(), Where.data(), Prefix.data(), Count.data(),
+                            nullptr};
+            pid_t Child = -1;
+            ASSERT_EQ(posix_spawn(&Child, ZELVO_VICTIM, nullptr, nullptr, Argv, environ), 0);
+            Children.push_back(Child);
+        }
+        for (const pid_t Child : Children) {
+            int Status = 0;
+            ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
+            EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << "a write failed: " << Status;
+        }
+        TRegistry::SetStorageFolder(QFile::decodeName(Folder.c_str()));
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(QString::fromLatin1(kSettingsKey), false));
+        for (const char* Prefix : {"A", "B"})
+            for (int I = 0; I < kValues; ++I) {
+                const QString Name = QString::fromLatin1(Prefix) + QString::number(I);
+                if (!Reg.ValueExists(Name) || Reg.ReadInteger(Name) != I)
+                    ++Lost;
+            }
+        TRegistry::SetStorageFolder(QString());
+    }
+    EXPECT_EQ(Lost, 0) << "of " << 2 * kValues * kRounds << " values";
+    EXPECT_EQ(Entries(), std::set<std::string>{"Zelvo.ini"});
+}
+
 } // namespace
 } // namespace zelvo::test

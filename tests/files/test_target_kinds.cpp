@@ -6,6 +6,8 @@
 #include <QString>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "app/preset_file.h"
+#include "files/file_replacement.h"
 #include "files_fixture.h"
 #include "platform/registry.h"
 #include "victim.h"
@@ -311,6 +314,165 @@ INSTANTIATE_TEST_SUITE_P(Table, TTargetKinds,
                              return std::string(Cases()[std::get<0>(I.param)].Name) + "_" +
                                     Writers()[std::get<1>(I.param)].Name;
                          });
+
+// A FIFO whose reader goes away or stops reading, through each writer.
+// Parameter: (how the reader goes, the writer).
+template <class TParam>
+class TPipeFixture : public TFilesFixture, public ::testing::WithParamInterface<TParam> {
+protected:
+    void TearDown() override {
+        TFileReplacement::SetTestHook(nullptr);
+        TRegistry::SetStorageFolder(QString());
+        TFilesFixture::TearDown();
+    }
+    fs::path MakeFifo(const TWriter& W) {
+        const fs::path Fifo = Dir / W.FileName;
+        EXPECT_EQ(::mkfifo(Fifo.c_str(), 0644), 0);
+        return Fifo;
+    }
+};
+using TClosingReader = TPipeFixture<std::tuple<size_t, size_t>>;
+using TStalledReader = TPipeFixture<size_t>;
+
+bool SigpipePending() {
+    sigset_t Pending;
+    sigpending(&Pending);
+    return sigismember(&Pending, SIGPIPE);
+}
+
+// Parameter 0: how the reader goes. SIGPIPE keeps its default action here, so
+// a signal that got through would end the test program.
+enum TReaderEnd { kClosesAtOpen, kClosesAtOpenWithSigpipePending, kClosesAfter1000Bytes, kReaderEnds };
+const char* ReaderEndName(size_t End) {
+    static const char* const Names[] = {"ClosesAtOpen", "ClosesAtOpenWithSigpipePending", "ClosesAfter1000Bytes"};
+    return Names[End];
+}
+
+TEST_P(TClosingReader, RaisesNoSignalAndTheWriteFails) {
+    const auto End = static_cast<TReaderEnd>(std::get<0>(GetParam()));
+    const TWriter& W = Writers()[std::get<1>(GetParam())];
+    const fs::path Fifo = MakeFifo(W);
+    int Reader = ::open(Fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(Reader, 0);
+    std::thread Slow;
+    if (End == kClosesAfter1000Bytes) {
+        Slow = std::thread([Reader] {
+            char Buf[1000];
+            for (size_t Got = 0; Got < sizeof Buf;) {
+                const ssize_t N = ::read(Reader, Buf, sizeof Buf - Got);
+                if (N > 0)
+                    Got += static_cast<size_t>(N);
+                else
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            ::close(Reader);
+        });
+    } else {
+        TFileReplacement::SetTestHook([&Reader](TFileReplacement::TStep Step, int) {
+            if (Step == TFileReplacement::TStep::InPlaceOpened && Reader >= 0) {
+                ::close(Reader);
+                Reader = -1;
+            }
+        });
+    }
+    sigset_t Pipe, Old;
+    sigemptyset(&Pipe);
+    sigaddset(&Pipe, SIGPIPE);
+    if (End == kClosesAtOpenWithSigpipePending) {
+        ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &Pipe, &Old), 0);
+        ASSERT_EQ(::raise(SIGPIPE), 0);
+        ASSERT_TRUE(SigpipePending());
+    }
+
+    std::string Message;
+    if (End == kClosesAfter1000Bytes) {
+        // longer than the pipe holds, so the writer meets the reader's end
+        TSynth S;
+        PrepareVictimBank(S, "2");
+        TSilentHost Host;
+        WriteWaveData(S, Fifo.string(), Host);
+        Message = Host.Outcome == TExportOutcome::eoCompleted ? "" : "eoFailed";
+    } else {
+        Message = W.Write(Fifo);
+    }
+
+    EXPECT_FALSE(SigpipePending());
+    if (End == kClosesAtOpenWithSigpipePending)
+        pthread_sigmask(SIG_SETMASK, &Old, nullptr);
+    if (Slow.joinable())
+        Slow.join();
+    EXPECT_EQ(Message, W.Failure(Fifo, TResult::WriteFails, EPIPE));
+    EXPECT_TRUE(fs::is_fifo(Fifo));
+    EXPECT_EQ(Entries(), std::set<std::string>{W.FileName});
+}
+
+// A host that cancels a while after the target stopped taking data.
+struct TCancellingHost : TSilentHost {
+    void WaitForTarget() override { ++Waits; }
+    bool CancelRequested() override { return Waits >= 10; }
+    int Waits = 0;
+};
+
+TEST_P(TStalledReader, HoldsNoWriterUp) {
+    const TWriter& W = Writers()[GetParam()];
+    const fs::path Fifo = MakeFifo(W);
+    const int Reader = ::open(Fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(Reader, 0);
+    // the pipe is full before the writer starts: the reader never reads
+    const int Filler = ::open(Fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(Filler, 0);
+    const std::string Chunk(4096, 'f');
+    size_t Filled = 0;
+    for (ssize_t N; (N = ::write(Filler, Chunk.data(), Chunk.size())) > 0;)
+        Filled += static_cast<size_t>(N);
+    ::close(Filler);
+
+    const auto Start = std::chrono::steady_clock::now();
+    std::string Message;
+    TCancellingHost Host;
+    if (std::string(W.Name) == "Wave") {
+        TSynth S;
+        PrepareVictimBank(S, "0.05");
+        WriteWaveData(S, Fifo.string(), Host);
+        EXPECT_EQ(Host.Outcome, TExportOutcome::eoCancelled);
+        EXPECT_EQ(Host.Waits, 10) << "the cancel ends the wait at once";
+    } else {
+        Message = W.Write(Fifo);
+        EXPECT_EQ(Message, W.Failure(Fifo, TResult::WriteFails, ETIMEDOUT));
+    }
+    const double Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    if (std::string(W.Name) == "Wave") {
+        EXPECT_LT(Seconds, 2.0);
+    } else {
+        EXPECT_GE(Seconds, TFileReplacement::kStallSeconds - 0.1) << "gives up only after a few seconds";
+        EXPECT_LT(Seconds, TFileReplacement::kStallSeconds + 10.0);
+    }
+    // what reached the pipe stays; nothing is deleted
+    std::string Got(Filled + 1, '\0');
+    EXPECT_EQ(::read(Reader, Got.data(), Got.size()), static_cast<ssize_t>(Filled));
+    ::close(Reader);
+    EXPECT_TRUE(fs::is_fifo(Fifo));
+    EXPECT_EQ(Entries(), std::set<std::string>{W.FileName});
+}
+
+// A small file fits the pipe whole: it is written before a reader could stop
+// after 1000 bytes, so that case is the export's alone.
+std::vector<std::tuple<size_t, size_t>> ClosingCases() {
+    std::vector<std::tuple<size_t, size_t>> Cases;
+    for (size_t End = 0; End < kReaderEnds; ++End)
+        for (size_t W = 0; W < Writers().size(); ++W)
+            if (End != kClosesAfter1000Bytes || std::string(Writers()[W].Name) == "Wave")
+                Cases.emplace_back(End, W);
+    return Cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, TClosingReader, ::testing::ValuesIn(ClosingCases()),
+                         [](const ::testing::TestParamInfo<std::tuple<size_t, size_t>>& I) {
+                             return std::string(ReaderEndName(std::get<0>(I.param))) + "_" +
+                                    Writers()[std::get<1>(I.param)].Name;
+                         });
+INSTANTIATE_TEST_SUITE_P(Writers, TStalledReader, ::testing::Range<size_t>(0, Writers().size()),
+                         [](const ::testing::TestParamInfo<size_t>& I) { return std::string(Writers()[I.param].Name); });
 
 } // namespace
 } // namespace zelvo::test
