@@ -11,6 +11,7 @@
 
 #include "app/strings.h"
 #include "app/tgenerator.h"
+#include "app/widgets.h"
 #include "platform/error_sink.h"
 #include "platform/html_help.h"
 #include "ui_tfrmabout.h"
@@ -107,19 +108,13 @@ void TfrmAbout::closeEvent(QCloseEvent* E) {
 
 void TfrmAbout::keyPressEvent(QKeyEvent* E) {
     switch (E->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        // OK is the default button; a button with the focus takes Enter itself
-        if (auto* Focused = qobject_cast<QPushButton*>(focusWidget()))
-            Focused->click();
-        else
-            ui->OKButton->click();
-        return;
     case Qt::Key_F1:
         GuardHandler([this] { AboutHelpClick(); });
         return;
     default:
-        QWidget::keyPressEvent(E);
+        // OK is the default button; nothing answers Escape
+        if (!PressButtonForEnter(*this, *E))
+            QWidget::keyPressEvent(E);
     }
 }
 

@@ -2,12 +2,14 @@
 
 #include <QCloseEvent>
 #include <QFont>
+#include <QKeyEvent>
 #include <QShortcut>
 #include <cmath>
 #include <optional>
 
 #include "app/strings.h"
 #include "app/tgenerator.h"
+#include "app/widgets.h"
 #include "platform/error_sink.h"
 #include "platform/html_help.h"
 #include "platform/registry.h"
@@ -172,6 +174,13 @@ void TfrmSettings::FormClose() {
 void TfrmSettings::closeEvent(QCloseEvent* E) {
     GuardHandler([this] { FormClose(); });
     E->accept();
+}
+
+// No button is the default and none answers Escape: Enter presses only the
+// button with the focus.
+void TfrmSettings::keyPressEvent(QKeyEvent* E) {
+    if (!PressButtonForEnter(*this, *E))
+        QWidget::keyPressEvent(E);
 }
 
 void TfrmSettings::HelpButtonClick() {

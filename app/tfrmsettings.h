@@ -35,6 +35,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* E) override;
+    void keyPressEvent(QKeyEvent* E) override;
 
 private:
     void SetOscillatorDefaults();

@@ -119,10 +119,6 @@ TGenerator::TGenerator(TSynth& S, TMemoryBank& M, QWidget* Parent)
     ui->UpDown7->SetAssociate(ui->fInit);
     ui->UpDown8->SetAssociate(ui->fFinal);
 
-    // as on Windows, a button with the focus takes Enter; elsewhere Enter presses ON
-    for (QPushButton* B : ui->centralwidget->findChildren<QPushButton*>())
-        B->setAutoDefault(true);
-
     // pop-up menus
     popRemove = new QMenu(this);
     popRemove->setObjectName(QStringLiteral("popRemove"));
@@ -329,12 +325,9 @@ void TGenerator::closeEvent(QCloseEvent* E) {
 }
 
 void TGenerator::keyPressEvent(QKeyEvent* E) {
-    if ((E->key() == Qt::Key_Return || E->key() == Qt::Key_Enter) && ui->btnON->isDefault() &&
-        ui->btnON->isEnabled() && ui->btnON->isVisible()) {
-        ui->btnON->click();
-        return;
-    }
-    QMainWindow::keyPressEvent(E);
+    // ON is the default button, except while a memory's new name is typed
+    if (!PressButtonForEnter(*this, *E))
+        QMainWindow::keyPressEvent(E);
 }
 
 bool TGenerator::eventFilter(QObject* Watched, QEvent* E) {

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QStyleOption>
 #include <QStylePainter>
 #include <QWheelEvent>
@@ -272,6 +273,24 @@ void TOwnerDrawList::paintEvent(QPaintEvent*) {
         DrawItem(P, currentIndex(), Field, hasFocus());
         P.restore();
     }
+}
+
+// ---- Enter
+
+bool PressButtonForEnter(QWidget& Window, const QKeyEvent& E) {
+    if (E.key() != Qt::Key_Return && E.key() != Qt::Key_Enter)
+        return false;
+    if (auto* Focused = qobject_cast<QPushButton*>(Window.focusWidget())) {
+        Focused->click();
+        return true;
+    }
+    for (QPushButton* B : Window.findChildren<QPushButton*>()) {
+        if (B->isDefault() && B->window() == &Window && B->isVisible() && B->isEnabled()) {
+            B->click();
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace zelvo

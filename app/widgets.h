@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <functional>
 
+class QKeyEvent;
 class QLineEdit;
 
 namespace zelvo {
@@ -154,5 +155,13 @@ protected:
 private:
     TDrawItem FDraw;
 };
+
+// Enter, from the main keys or the keypad, as classic Windows dialogs take it:
+// it presses the button with the focus, and the window's default button only
+// where the focus is on no other button. Buttons that are no default leave
+// Enter to their window, whose keyPressEvent calls this; true when a button
+// was pressed. The toolkit's own way (auto-default buttons) is not used: outside
+// its dialogs, a default button that once had the focus stops being the default.
+bool PressButtonForEnter(QWidget& Window, const QKeyEvent& E);
 
 } // namespace zelvo

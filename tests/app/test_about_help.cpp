@@ -1,4 +1,5 @@
-// The about box and the help contexts of the three windows.
+// The about box, the help contexts of the three windows, and the keys that
+// press the buttons of the two dialogs.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -167,6 +168,74 @@ TEST_F(TAboutHelp, AboutBoxDisablesTheMainWindowUntilItClosesAnyWay) {
     EXPECT_TRUE(G().isEnabled());
     EXPECT_TRUE(Boxes.empty());
 }
+
+// Enter presses the button with the focus, and the default button only where
+// the focus is on no other button; neither dialog has a button for Escape.
+enum class TDialog { Settings, About };
+enum class TPressed { Nothing, Close, Help };
+
+struct TDialogKey {
+    const char* Name;
+    TDialog Dialog;
+    const char* Focus;  // moved there by Tab; nullptr: where the dialog puts it
+    Qt::Key Key;
+    Qt::KeyboardModifiers Modifiers;
+    TPressed Pressed;
+};
+void PrintTo(const TDialogKey& C, std::ostream* Os) { *Os << C.Name; }
+
+class TDialogKeys : public TAboutHelp, public ::testing::WithParamInterface<TDialogKey> {};
+
+TEST_P(TDialogKeys, PressTheFocusedButtonAsTheOpenedDialogTakesThem) {
+    const TDialogKey& C = GetParam();
+    const bool Settings = C.Dialog == TDialog::Settings;
+    QWidget& Dialog = Settings ? static_cast<QWidget&>(S()) : About();
+    W<QAction>(Settings ? "CompatibilitySettings1" : "About1")->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Dialog.isActiveWindow(); }));
+    if (C.Focus) {
+        auto* Target = Dialog.findChild<QWidget*>(QString::fromLatin1(C.Focus));
+        ASSERT_TRUE(Target);
+        Target->setFocus(Qt::TabFocusReason);
+    }
+    QWidget* Focused = QApplication::focusWidget();
+    ASSERT_TRUE(Focused && Focused->window() == &Dialog);
+    QTest::keyClick(Focused, C.Key, C.Modifiers);
+
+    EXPECT_EQ(Dialog.isVisible(), C.Pressed != TPressed::Close);
+    EXPECT_EQ(G().isEnabled(), C.Pressed == TPressed::Close);
+    // "Close" of the settings stores them; no other way out of a dialog does
+    EXPECT_EQ(TRegistry().KeyExists(QStringLiteral("\\Software\\Quorvin\\Zelvo")),
+              Settings && C.Pressed == TPressed::Close);
+    const THelpWindow* H = HelpWindow();
+    ASSERT_EQ(H && H->isVisible(), C.Pressed == TPressed::Help);
+    if (H && H->isVisible()) {
+        EXPECT_EQ(H->CurrentTopic(), Settings ? "/settings.htm" : "/about.htm");
+    }
+    EXPECT_TRUE(HelpMessages.isEmpty());
+    EXPECT_TRUE(Boxes.empty());
+}
+
+constexpr auto kReturn = Qt::Key_Return;
+constexpr auto kKeypadEnter = Qt::Key_Enter;
+constexpr auto kEscape = Qt::Key_Escape;
+const Qt::KeyboardModifiers kNone{};
+const Qt::KeyboardModifiers kKeypad{Qt::KeypadModifier};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TDialogKeys,
+    ::testing::Values(
+        TDialogKey{"SettingsReturnAsOpened", TDialog::Settings, nullptr, kReturn, kNone, TPressed::Close},
+        TDialogKey{"SettingsKeypadEnterOnClose", TDialog::Settings, "Button1", kKeypadEnter, kKeypad,
+                   TPressed::Close},
+        TDialogKey{"SettingsReturnOnHelp", TDialog::Settings, "HelpButton", kReturn, kNone, TPressed::Help},
+        TDialogKey{"SettingsReturnOnAListHasNoDefault", TDialog::Settings, "cboFsList", kReturn, kNone,
+                   TPressed::Nothing},
+        TDialogKey{"SettingsEscape", TDialog::Settings, nullptr, kEscape, kNone, TPressed::Nothing},
+        TDialogKey{"AboutReturnAsOpened", TDialog::About, nullptr, kReturn, kNone, TPressed::Close},
+        TDialogKey{"AboutReturnOnHelp", TDialog::About, "AboutHelp", kReturn, kNone, TPressed::Help},
+        TDialogKey{"AboutKeypadEnterOnHelp", TDialog::About, "AboutHelp", kKeypadEnter, kKeypad, TPressed::Help},
+        TDialogKey{"AboutEscape", TDialog::About, nullptr, kEscape, kNone, TPressed::Nothing}),
+    [](const ::testing::TestParamInfo<TDialogKey>& I) { return std::string(I.param.Name); });
 
 TEST_F(TAboutHelp, APlayingSignalPlaysOnWhileTheBoxShows) {
     QTest::mouseClick(W<QPushButton>("btnON"), Qt::LeftButton);

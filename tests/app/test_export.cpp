@@ -5,8 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QProgressBar>
 #include <QElapsedTimer>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QTimer>
 #include <fcntl.h>
@@ -427,6 +427,59 @@ TEST_F(TExport, HintIsAWarningWithYesNoAndTheCheckBoxBelowTheText) {
     Export();
     EXPECT_TRUE(Inspected);
 }
+
+// Enter presses the button with the focus, and Yes, the default, only where the
+// focus is on no other button; Escape presses No.
+enum class THintFocus { AsOpened, No, NoThenCheckBox };
+
+struct THintKey {
+    const char* Name;
+    THintFocus Focus;
+    Qt::Key Key;
+    Qt::KeyboardModifiers Modifiers;
+    int Answer;
+};
+void PrintTo(const THintKey& C, std::ostream* Os) { *Os << C.Name; }
+
+class THintKeys : public TExport, public ::testing::WithParamInterface<THintKey> {};
+
+TEST_P(THintKeys, AnswerTheButtonThatEnterOrEscapePresses) {
+    const THintKey& C = GetParam();
+    StoreKey();  // so that a tick would be stored
+    constexpr int kStayedOpen = -1;
+    int Result = 0;
+    TGenerator::SetMessageDlgOnceHook([&](QMessageBox& Box, QCheckBox& DontShow) {
+        QTimer::singleShot(0, &Box, [&] {
+            if (QTest::qWaitFor([&] { return Box.isActiveWindow(); })) {
+                if (C.Focus != THintFocus::AsOpened)
+                    Box.button(QMessageBox::No)->setFocus(Qt::TabFocusReason);
+                if (C.Focus == THintFocus::NoThenCheckBox)
+                    DontShow.setFocus(Qt::TabFocusReason);
+                QTest::keyClick(QApplication::focusWidget(), C.Key, C.Modifiers);
+            }
+            if (Box.isVisible())
+                Box.done(kStayedOpen);
+        });
+        return Result = Box.exec();
+    });
+    Export();
+
+    EXPECT_EQ(Result, C.Answer);
+    EXPECT_EQ(App->Synth.SampleRate, C.Answer == QMessageBox::Yes ? 44100 : 22050);
+    EXPECT_FALSE(CDformatStored());  // Enter on the check box does not tick it
+    EXPECT_EQ(Dialogs.size(), 1u);
+    EXPECT_TRUE(Boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, THintKeys,
+    ::testing::Values(
+        THintKey{"ReturnAsOpened", THintFocus::AsOpened, Qt::Key_Return, {}, QMessageBox::Yes},
+        THintKey{"ReturnOnNo", THintFocus::No, Qt::Key_Return, {}, QMessageBox::No},
+        THintKey{"KeypadEnterOnNo", THintFocus::No, Qt::Key_Enter, Qt::KeypadModifier, QMessageBox::No},
+        THintKey{"ReturnOnTheCheckBoxAfterNo", THintFocus::NoThenCheckBox, Qt::Key_Return, {}, QMessageBox::Yes},
+        THintKey{"EscapeAsOpened", THintFocus::AsOpened, Qt::Key_Escape, {}, QMessageBox::No}),
+    [](const ::testing::TestParamInfo<THintKey>& I) { return std::string(I.param.Name); });
 
 TEST_F(TExport, At44100ThereIsNoHintAndNoSettingsAccess) {
     SelectRate("44100");

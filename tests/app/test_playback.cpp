@@ -164,6 +164,27 @@ TEST_F(TPlayback, F5SwitchesOnAndOff) {
     }
 }
 
+// ON moves the focus to OFF and the stop brings it back to ON; each time it
+// leaves ON, ON must stay the button that Enter presses elsewhere.
+TEST_F(TPlayback, EnterSwitchesOnFromAFieldAndOffFromTheFocusedOff) {
+    Start();
+    const auto Enter = [this](Qt::Key Key = Qt::Key_Return, Qt::KeyboardModifiers Mods = {}) {
+        QTest::keyClick(QApplication::focusWidget(), Key, Mods);
+        Pump();
+    };
+    for (int Round = 1; Round <= 2; ++Round) {
+        TypeInto(Edit("Duration"), "2");
+        Enter();
+        EXPECT_TRUE(Out().Active) << Round;
+        EXPECT_TRUE(HasFocus("btnOFF")) << Round;
+        Enter(Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_FALSE(Out().Active) << Round;
+        EXPECT_TRUE(HasFocus("btnON")) << Round;
+    }
+    EXPECT_EQ(Driver->Playbacks().size(), 2u);
+    EXPECT_TRUE(Boxes.empty());
+}
+
 TEST_F(TPlayback, PauseBeforeOnOpensThePlaybackPaused) {
     Start();
     const TSynth Ref = Prepared();
