@@ -94,6 +94,18 @@ QString NormaliseKey(const QString& Path) {
 
 bool SameName(const QString& A, const QString& B) { return A.compare(B, Qt::CaseInsensitive) == 0; }
 
+// A name that is there already (in any letter case) takes the new text.
+void SetValue(TSection& S, const QString& Name, const QString& Text) {
+    bool Replaced = false;
+    for (TValue& V : S.Values)
+        if (SameName(V.Name, Name)) {
+            V.Text = Text;
+            Replaced = true;
+        }
+    if (!Replaced)
+        S.Values.append(TValue{Name, Text});
+}
+
 TDocument LoadDocument() {
     TDocument Doc;
     const TFileTarget Target = ResolveFileTarget(StoreFilePath());
@@ -134,16 +146,7 @@ TDocument LoadDocument() {
         const qsizetype Eq = Line.indexOf(QLatin1Char('='));
         if (!Current || Eq <= 0)
             continue;  // a line outside any key, or without a name: not ours
-        const QString Name = Line.left(Eq).trimmed();
-        const QString Value = Line.mid(Eq + 1).trimmed();
-        bool Replaced = false;
-        for (TValue& V : Current->Values)
-            if (SameName(V.Name, Name)) {
-                V.Text = Value;
-                Replaced = true;
-            }
-        if (!Replaced)
-            Current->Values.append(TValue{Name, Value});
+        SetValue(*Current, Line.left(Eq).trimmed(), Line.mid(Eq + 1).trimmed());
     }
     return Doc;
 }
@@ -306,14 +309,7 @@ void TRegistry::WriteInteger(const QString& Name, int32_t Value) {
             Doc.Sections.append(TSection{FCurrentKey, {}});
             S = &Doc.Sections.last();
         }
-        bool Replaced = false;
-        for (TValue& V : S->Values)
-            if (SameName(V.Name, Name)) {
-                V.Text = Text;
-                Replaced = true;
-            }
-        if (!Replaced)
-            S->Values.append(TValue{Name, Text});
+        SetValue(*S, Name, Text);
         return true;
     });
     if (!Saved)
