@@ -7,4 +7,4 @@ add_dependencies(test_alsa_wave_out zelvo_alsa_tick_device)
 target_compile_definitions(test_alsa_wave_out PRIVATE
   ZELVO_ALSA_TEST_CONF="${CMAKE_CURRENT_LIST_DIR}/alsa-test.conf"
   ZELVO_ALSA_TEST_PLUGIN="$<TARGET_FILE:zelvo_alsa_tick_device>")
-gtest_discover_tests(test_alsa_wave_out)
+zelvo_discover_tests(test_alsa_wave_out)
