@@ -23,7 +23,39 @@ install(TARGETS zelvo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET zelvo_help_chm)
   install(FILES ${ZELVO_HELP_CHM} DESTINATION ${CMAKE_INSTALL_DATADIR}/zelvo)
 endif()
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/zelvo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+# The menu entry starts the program by its full path: the prefix's bin need
+# not be on the PATH. Only at install time is the prefix certain (--prefix
+# overrides the configured one), so the entry is written then; DESTDIR merely
+# stages it and has no place in the path.
+install(CODE "set(ZELVO_DESKTOP_IN [==[${CMAKE_CURRENT_LIST_DIR}/desktop/zelvo.desktop.in]==])
+set(ZELVO_DESKTOP_OUT [==[${CMAKE_CURRENT_BINARY_DIR}/desktop/zelvo.desktop]==])
+set(ZELVO_BINDIR [==[${CMAKE_INSTALL_BINDIR}]==])
+set(ZELVO_APPLICATIONS_DIR [==[${CMAKE_INSTALL_DATADIR}/applications]==])")
+install(CODE [[
+  # a relative prefix is taken from where cmake runs, as for every other file
+  set(ZELVO_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  cmake_path(ABSOLUTE_PATH ZELVO_PREFIX BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}")
+  cmake_path(ABSOLUTE_PATH ZELVO_BINDIR BASE_DIRECTORY "${ZELVO_PREFIX}" NORMALIZE)
+  cmake_path(ABSOLUTE_PATH ZELVO_APPLICATIONS_DIR BASE_DIRECTORY "${ZELVO_PREFIX}" NORMALIZE)
+  # Exec's own quoting: a path with a reserved character goes in double
+  # quotes, with " ` $ \ escaped; a literal % is doubled. Then the escapes of
+  # any string value.
+  set(ZELVO_EXEC "${ZELVO_BINDIR}/zelvo")
+  if(ZELVO_EXEC MATCHES "[ \t\n\"'\\<>~|&;$*?#()`]")
+    foreach(C "\\" "\"" "`" "$")
+      string(REPLACE "${C}" "\\${C}" ZELVO_EXEC "${ZELVO_EXEC}")
+    endforeach()
+    set(ZELVO_EXEC "\"${ZELVO_EXEC}\"")
+  endif()
+  string(REPLACE "%" "%%" ZELVO_EXEC "${ZELVO_EXEC}")
+  string(REPLACE "\\" "\\\\" ZELVO_EXEC "${ZELVO_EXEC}")
+  string(REPLACE "\n" "\\n" ZELVO_EXEC "${ZELVO_EXEC}")
+  string(REPLACE "\t" "\\t" ZELVO_EXEC "${ZELVO_EXEC}")
+  string(REPLACE "\r" "\\r" ZELVO_EXEC "${ZELVO_EXEC}")
+  configure_file("${ZELVO_DESKTOP_IN}" "${ZELVO_DESKTOP_OUT}" @ONLY)
+  file(INSTALL DESTINATION "${ZELVO_APPLICATIONS_DIR}" TYPE FILE FILES "${ZELVO_DESKTOP_OUT}")
+]])
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/zelvo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
 foreach(N IN LISTS ZELVO_ICON_SIZES)
   install(FILES ${ZELVO_ICON_DIR}/${N}x${N}/apps/zelvo.png
