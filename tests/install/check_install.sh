@@ -3,15 +3,28 @@
 # there: the files in their places, a valid menu entry, the preset file's type
 # and the program that opens it, and a preset opened as a double-click opens
 # it, from an unrelated folder with the prefix's bin not on the PATH, loading
-# it and showing its help. A prefix full of characters that a menu entry must
-# quote is opened the same way, and a staged install (DESTDIR) names the
-# configured prefix in its menu entry.
+# it and showing its help. The uninstall then leaves the prefix, where another
+# program was installed before, as it was. A prefix full of characters that a
+# menu entry must quote is opened the same way, and a staged install (DESTDIR)
+# names the configured prefix in its menu entry.
 # check_install.sh CMAKE BUILD_DIR PROBE_PLUGIN_DIR MAKE_PRESET CONFIGURED_PREFIX
 set -euo pipefail
 cmake=$1 build=$2 plugins=$3 make_preset=$4 configured_prefix=$5
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# The build's record of the user's own install must outlive the test's installs.
+records=(install_manifest.txt install_folders.txt)
+mkdir "$work/records"
+for r in "${records[@]}"; do
+    [ ! -e "$build/$r" ] || cp -p "$build/$r" "$work/records/"
+done
+restore() {
+    for r in "${records[@]}"; do
+        if [ -e "$work/records/$r" ]; then cp -p "$work/records/$r" "$build/$r"; else rm -f "$build/$r"; fi
+    done
+    rm -rf "$work"
+}
+trap restore EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 mkdir "$work/presets" "$work/home" "$work/config" "$work/data" "$work/elsewhere"
@@ -74,7 +87,29 @@ open_preset() {
     [ -z "$boxes" ] || fail "unexpected message: $boxes"
 }
 
+# Every folder and file, with the files' contents.
+tree_of() {
+    (cd "$1" && find . -printf '%y %p\n' | sort && find . -type f -exec sha256sum {} + | sort -k2)
+}
+
+# Another program's files, type and menu entry, and an empty icon folder.
 prefix=$work/prefix
+mkdir -p "$prefix/bin" "$prefix/share/applications" "$prefix/share/mime/packages" \
+    "$prefix/share/icons/hicolor/48x48/apps"
+printf '#!/bin/sh\n' >"$prefix/bin/othertone"
+chmod +x "$prefix/bin/othertone"
+printf '[Desktop Entry]\nType=Application\nName=Other Tone\nExec=%s %%f\nMimeType=application/x-othertone;\n' \
+    "$prefix/bin/othertone" >"$prefix/share/applications/othertone.desktop"
+cat >"$prefix/share/mime/packages/othertone.xml" <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
+  <mime-type type="application/x-othertone"><glob pattern="*.otone"/></mime-type>
+</mime-info>
+EOF
+update-mime-database "$prefix/share/mime" 2>/dev/null
+update-desktop-database "$prefix/share/applications"
+before=$(tree_of "$prefix")
+
 install_into "$prefix"
 
 # The files where the desktop looks for them.
@@ -97,6 +132,14 @@ type=$(in_desktop "$prefix" xdg-mime query filetype "$preset")
 opener=$(in_desktop "$prefix" xdg-mime query default application/x-zelvo-preset)
 [ "$opener" = zelvo.desktop ] || fail "xdg-mime: a preset opens with '$opener'"
 open_preset "$prefix"
+
+"$cmake" --build "$build" --target uninstall >"$work/uninstall.log" 2>&1 ||
+    { cat "$work/uninstall.log"; fail "the uninstall target"; }
+after=$(tree_of "$prefix")
+[ "$after" = "$before" ] || fail "the uninstall leaves the prefix changed:
+$(diff <(echo "$before") <(echo "$after"))"
+type=$(in_desktop "$prefix" xdg-mime query filetype "$preset")
+[ "$type" != application/x-zelvo-preset ] || fail "after the uninstall a .zvo file is still a preset"
 
 # Every character that the Exec line must quote or escape (CMake itself takes
 # no backslash in a prefix).
