@@ -8,9 +8,12 @@ AND mask).
 
 Run from this folder; it rewrites zelvo.ico. With "--png FOLDER N..." it
 writes the desktop's icons instead, FOLDER/NxN/apps/zelvo.png for each size N:
-the same picture, each pixel widened to a block (nearest neighbour), since it
-is drawn pixel by pixel. Only the standard library is used, and the output is
-the same on every run.
+the same picture, with every pixel taking the same room. At a whole multiple of
+32 each pixel is widened to a block, since the picture is drawn pixel by pixel;
+at any other size (48) it is widened so to the least size that N divides (96)
+and then shrunk by averaging whole blocks, which is exact and smooth, where
+widening straight to N would make every other row and column twice as wide.
+Only the standard library is used, and the output is the same on every run.
 """
 import math
 import struct
@@ -125,16 +128,35 @@ def ico(px):
     return directory + entry + image
 
 
+def rgba(c):
+    return (0, 0, 0, 0) if c is None else PALETTE[c] + (255,)
+
+
+def resample(px, size):
+    """The picture at size x size, as rows of RGBA tuples."""
+    big = math.lcm(SIZE, size)
+    widen, shrink = big // SIZE, big // size
+    out = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            block = [rgba(px[(y * shrink + j) // widen][(x * shrink + i) // widen])
+                     for j in range(shrink) for i in range(shrink)]
+            # averaged with the colours weighted by their alpha, so that the
+            # clear corners lend no colour to their edge
+            alpha = sum(p[3] for p in block)
+            if alpha == 0:
+                row.append((0, 0, 0, 0))
+                continue
+            colour = tuple((sum(p[k] * p[3] for p in block) + alpha // 2) // alpha for k in range(3))
+            row.append(colour + ((alpha + len(block) // 2) // len(block),))
+        out.append(row)
+    return out
+
+
 def png(px, size):
     """RGBA, 8 bits a channel; the transparent corners get alpha 0."""
-    rows = []
-    for y in range(size):
-        src = px[(2 * y + 1) * SIZE // (2 * size)]  # the pixel under the centre
-        row = bytearray(b"\0")  # filter: none
-        for x in range(size):
-            c = src[(2 * x + 1) * SIZE // (2 * size)]
-            row += bytes((0, 0, 0, 0)) if c is None else bytes(PALETTE[c] + (255,))
-        rows.append(bytes(row))
+    rows = [b"\0" + bytes(v for p in line for v in p) for line in resample(px, size)]  # filter: none
 
     def chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))

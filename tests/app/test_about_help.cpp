@@ -8,6 +8,10 @@
 #include <QLabel>
 #include <QSet>
 
+#include <algorithm>
+#include <array>
+#include <numeric>
+
 #include "app_fixture.h"
 #include "app/tfrmabout.h"
 #include "platform/html_help.h"
@@ -276,10 +280,14 @@ TEST_F(TAboutHelp, ProgramIconIs32By32In16ColoursWithClearCorners) {
     EXPECT_FALSE(QApplication::windowIcon().isNull());
 }
 
-// The desktop's icons are the about box's picture, each pixel widened to a block.
+// The desktop's icons are the about box's picture with each of its pixels
+// taking the same room: at a whole multiple of 32 a block of its colour, at
+// 48 a blend with its neighbours.
 TEST_F(TAboutHelp, DesktopIconsAreTheProgramIconAtLargerSizes) {
-    // premultiplied: a clear pixel is clear whatever colour it keeps
+    // premultiplied: a clear pixel is clear whatever colour it keeps, and a
+    // blend is the average of its parts
     const auto Pixels = [](const QImage& I) { return I.convertToFormat(QImage::Format_ARGB32_Premultiplied); };
+    const auto Channels = [](QRgb P) { return std::array<int, 4>{qRed(P), qGreen(P), qBlue(P), qAlpha(P)}; };
     const QImage Icon = Pixels(ProgramIcon().pixmap(32, 32).toImage());
     const QDir Icons(QStringLiteral(ZELVO_ICON_DIR));
     QList<int> Sizes;
@@ -287,10 +295,49 @@ TEST_F(TAboutHelp, DesktopIconsAreTheProgramIconAtLargerSizes) {
         const int N = Folder.section(QLatin1Char('x'), 0, 0).toInt();
         const QImage Png = Pixels(QImage(Icons.filePath(Folder + "/apps/zelvo.png")));
         ASSERT_EQ(Png.size(), QSize(N, N)) << Folder.toStdString();
+        // Each pixel is the drawing's pixel under it or, where it spans more
+        // than one, lies between them (give or take the rounding).
         for (int Y = 0; Y < N; ++Y)
-            for (int X = 0; X < N; ++X)
-                ASSERT_EQ(Png.pixel(X, Y), Icon.pixel((2 * X + 1) * 32 / (2 * N), (2 * Y + 1) * 32 / (2 * N)))
-                    << Folder.toStdString() << " at " << X << "," << Y;
+            for (int X = 0; X < N; ++X) {
+                const int X0 = X * 32 / N, X1 = ((X + 1) * 32 - 1) / N;
+                const int Y0 = Y * 32 / N, Y1 = ((Y + 1) * 32 - 1) / N;
+                if (X0 == X1 && Y0 == Y1) {
+                    ASSERT_EQ(Png.pixel(X, Y), Icon.pixel(X0, Y0)) << Folder.toStdString() << " at " << X << "," << Y;
+                    continue;
+                }
+                const auto Got = Channels(Png.pixel(X, Y));
+                for (size_t C = 0; C < Got.size(); ++C) {
+                    int Lo = 255, Hi = 0;
+                    for (int V = Y0; V <= Y1; ++V)
+                        for (int U = X0; U <= X1; ++U) {
+                            Lo = std::min(Lo, Channels(Icon.pixel(U, V))[C]);
+                            Hi = std::max(Hi, Channels(Icon.pixel(U, V))[C]);
+                        }
+                    ASSERT_GE(Got[C], Lo - 1) << Folder.toStdString() << " at " << X << "," << Y;
+                    ASSERT_LE(Got[C], Hi + 1) << Folder.toStdString() << " at " << X << "," << Y;
+                }
+            }
+        // Every pixel of the drawing takes the same room: wherever the
+        // drawing's pixel edges and the icon's meet (2 x 2 pixels of the
+        // drawing are 3 x 3 at 48), the icon holds (N/32)^2 times the
+        // drawing's colour. Widening straight to 48 doubles every other row
+        // and column, and gives itself away here.
+        const int Tiles = std::gcd(32, N), From = 32 / Tiles, To = N / Tiles;
+        for (int TY = 0; TY < Tiles; ++TY)
+            for (int TX = 0; TX < Tiles; ++TX) {
+                std::array<long, 4> InIcon{}, InDrawing{};
+                for (int Y = 0; Y < To; ++Y)
+                    for (int X = 0; X < To; ++X)
+                        for (size_t C = 0; C < 4; ++C) InIcon[C] += Channels(Png.pixel(TX * To + X, TY * To + Y))[C];
+                for (int Y = 0; Y < From; ++Y)
+                    for (int X = 0; X < From; ++X)
+                        for (size_t C = 0; C < 4; ++C)
+                            InDrawing[C] += Channels(Icon.pixel(TX * From + X, TY * From + Y))[C];
+                for (size_t C = 0; C < 4; ++C)
+                    // scaled to whole numbers; each pixel of the icon may be 2 off by rounding
+                    ASSERT_NEAR(InIcon[C] * From * From, InDrawing[C] * To * To, 2 * To * To * From * From)
+                        << Folder.toStdString() << " in the block at " << TX * To << "," << TY * To << ", channel " << C;
+            }
         Sizes << N;
     }
     for (int N : {32, 48, 128})

@@ -1,19 +1,116 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix and checks what a desktop finds
+# Installs the build into temporary prefixes and checks what a desktop finds
 # there: the files in their places, a valid menu entry, the preset file's type
-# and the program that opens it, and the installed program started on a preset
-# from an unrelated folder, loading it and showing its help.
-# check_install.sh CMAKE BUILD_DIR PROBE_PLUGIN_DIR MAKE_PRESET
+# and the program that opens it, and a preset opened as a double-click opens
+# it, from an unrelated folder with the prefix's bin not on the PATH, loading
+# it and showing its help. The uninstall then leaves the prefix, where another
+# program was installed before, as it was. A prefix full of characters that a
+# menu entry must quote is opened the same way, and a staged install (DESTDIR)
+# names the configured prefix in its menu entry.
+# check_install.sh CMAKE BUILD_DIR PROBE_PLUGIN_DIR MAKE_PRESET CONFIGURED_PREFIX
 set -euo pipefail
-cmake=$1 build=$2 plugins=$3 make_preset=$4
+cmake=$1 build=$2 plugins=$3 make_preset=$4 configured_prefix=$5
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# The build's record of the user's own install must outlive the test's installs.
+records=(install_manifest.txt install_folders.txt)
+mkdir "$work/records"
+for r in "${records[@]}"; do
+    [ ! -e "$build/$r" ] || cp -p "$build/$r" "$work/records/"
+done
+restore() {
+    for r in "${records[@]}"; do
+        if [ -e "$work/records/$r" ]; then cp -p "$work/records/$r" "$build/$r"; else rm -f "$build/$r"; fi
+    done
+    rm -rf "$work"
+}
+trap restore EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-prefix=$work/prefix
 
-"$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
-    { cat "$work/install.log"; fail "cmake --install"; }
+mkdir "$work/presets" "$work/home" "$work/config" "$work/data" "$work/elsewhere"
+mkdir -m 700 "$work/runtime"
+preset=$work/presets/tones.zvo
+names=("Install check A" "Install check B" "Install check C" "Install check D")
+"$make_preset" "$preset" "${names[@]}"
+
+install_into() {
+    "$cmake" --install "$build" --prefix "$1" >"$work/install.log" 2>&1 ||
+        { cat "$work/install.log"; fail "cmake --install --prefix $1"; }
+}
+
+# A desktop session that knows only the prefix's data (X-Generic: no
+# desktop-specific lookup) and nothing of the caller's environment; its PATH
+# is the system's.
+in_desktop() {
+    local prefix=$1
+    shift
+    env -i PATH=/usr/bin:/bin LC_ALL=C.UTF-8 HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
+        XDG_DATA_HOME="$work/data" XDG_DATA_DIRS="$prefix/share" XDG_RUNTIME_DIR="$work/runtime" \
+        XDG_CURRENT_DESKTOP=X-Generic "$@"
+}
+
+# The words of the menu entry's Exec line for one file, one a line, as the
+# desktop-entry rules read them (the parser mimeopen uses).
+exec_words() {
+    perl -MFile::DesktopEntry -e 'print "$_\n" for File::DesktopEntry->new($ARGV[0])->parse_Exec("FILE")' "$1"
+}
+
+check_entry() {
+    local entry=$1 program=$2
+    local out
+    out=$(desktop-file-validate "$entry" 2>&1) && [ -z "$out" ] || fail "desktop-file-validate: $out"
+    [ "$(exec_words "$entry")" = "$program"$'\n'FILE ] ||
+        fail "the menu entry starts '$(exec_words "$entry" | tr '\n' ' ')', not $program"
+}
+
+# A double-click on the preset: mimeopen takes its type and program from the
+# prefix's databases and starts the menu entry's Exec line.
+open_preset() {
+    local prefix=$1 status=0
+    (cd "$work/elsewhere" &&
+        in_desktop "$prefix" QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$plugins" QT_QPA_GENERIC_PLUGINS=zelvoprobe \
+            timeout 30 mimeopen -n "$preset") >"$work/report" 2>"$work/stderr" || status=$?
+    local report
+    report=$(cat "$work/report")
+    echo "$report"
+    [ "$status" -eq 0 ] || { cat "$work/stderr"; fail "opening the preset ended with $status"; }
+    for name in "${names[@]}"; do
+        grep -qxF "button: $name" <<<"$report" || fail "the memories do not come from the preset: no '$name'"
+    done
+    local help
+    help=$(realpath "$prefix/share/zelvo/zvo.chm")
+    grep -qxF "help file: $help" <<<"$report" || fail "help does not come from $help"
+    grep -qxF "help topic: /main_window.htm" <<<"$report" || fail "help shows no page of the main window"
+    # Without a sound card the program says so; any other box is a fault.
+    local boxes
+    boxes=$(grep '^box: ' <<<"$report" | grep -vxF 'box: No Soundcard driver found. No sound output possible.' || true)
+    [ -z "$boxes" ] || fail "unexpected message: $boxes"
+}
+
+# Every folder and file, with the files' contents.
+tree_of() {
+    (cd "$1" && find . -printf '%y %p\n' | sort && find . -type f -exec sha256sum {} + | sort -k2)
+}
+
+# Another program's files, type and menu entry, and an empty icon folder.
+prefix=$work/prefix
+mkdir -p "$prefix/bin" "$prefix/share/applications" "$prefix/share/mime/packages" \
+    "$prefix/share/icons/hicolor/48x48/apps"
+printf '#!/bin/sh\n' >"$prefix/bin/othertone"
+chmod +x "$prefix/bin/othertone"
+printf '[Desktop Entry]\nType=Application\nName=Other Tone\nExec=%s %%f\nMimeType=application/x-othertone;\n' \
+    "$prefix/bin/othertone" >"$prefix/share/applications/othertone.desktop"
+cat >"$prefix/share/mime/packages/othertone.xml" <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
+  <mime-type type="application/x-othertone"><glob pattern="*.otone"/></mime-type>
+</mime-info>
+EOF
+update-mime-database "$prefix/share/mime" 2>/dev/null
+update-desktop-database "$prefix/share/applications"
+before=$(tree_of "$prefix")
+
+install_into "$prefix"
 
 # The files where the desktop looks for them.
 [ -x "$prefix/bin/zelvo" ] || fail "no program bin/zelvo"
@@ -27,41 +124,32 @@ for n in 32 48 64 128 256; do
     size=$(od -An -tu4 --endian=big -j16 -N8 "$icon" | awk '{print $1 "x" $2}')
     [ "$size" = "${n}x${n}" ] || fail "the $n px icon is $size"
 done
+check_entry "$prefix/share/applications/zelvo.desktop" "$prefix/bin/zelvo"
 
-out=$(desktop-file-validate "$prefix/share/applications/zelvo.desktop" 2>&1) && [ -z "$out" ] ||
-    fail "desktop-file-validate: $out"
-
-# The preset type and its program, as the desktop's tools see them with only
-# the prefix's data (X-Generic: no desktop-specific lookup).
-update-mime-database "$prefix/share/mime" 2>/dev/null
-mkdir "$work/presets" "$work/home" "$work/config" "$work/data" "$work/elsewhere"
-mkdir -m 700 "$work/runtime"
-preset=$work/presets/tones.zvo
-names=("Install check A" "Install check B" "Install check C" "Install check D")
-"$make_preset" "$preset" "${names[@]}"
-desktop_env=(env HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
-             XDG_DATA_DIRS="$prefix/share" XDG_RUNTIME_DIR="$work/runtime" XDG_CURRENT_DESKTOP=X-Generic)
-type=$("${desktop_env[@]}" xdg-mime query filetype "$preset")
+# The preset type and its program, as the desktop's tools see them.
+type=$(in_desktop "$prefix" xdg-mime query filetype "$preset")
 [ "$type" = application/x-zelvo-preset ] || fail "xdg-mime: a .zvo file is of type '$type'"
-opener=$("${desktop_env[@]}" xdg-mime query default application/x-zelvo-preset)
+opener=$(in_desktop "$prefix" xdg-mime query default application/x-zelvo-preset)
 [ "$opener" = zelvo.desktop ] || fail "xdg-mime: a preset opens with '$opener'"
+open_preset "$prefix"
 
-# The installed program, started the way the menu entry starts it, from a
-# folder that has nothing of the build in it.
-status=0
-(cd "$work/elsewhere" &&
-    "${desktop_env[@]}" QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$plugins" QT_QPA_GENERIC_PLUGINS=zelvoprobe \
-        timeout 30 "$prefix/bin/zelvo" "$preset") >"$work/report" 2>"$work/stderr" || status=$?
-report=$(cat "$work/report")
-echo "$report"
-[ "$status" -eq 0 ] || { cat "$work/stderr"; fail "the program ended with $status"; }
-for name in "${names[@]}"; do
-    grep -qxF "button: $name" <<<"$report" || fail "the memories do not come from the preset: no '$name'"
-done
-help=$(realpath "$prefix/share/zelvo/zvo.chm")
-grep -qxF "help file: $help" <<<"$report" || fail "help does not come from $help"
-grep -qxF "help topic: /main_window.htm" <<<"$report" || fail "help shows no page of the main window"
-# Without a sound card the program says so; any other box is a fault.
-boxes=$(grep '^box: ' <<<"$report" | grep -vxF 'box: No Soundcard driver found. No sound output possible.' || true)
-[ -z "$boxes" ] || fail "unexpected message: $boxes"
-echo "installed into $prefix and checked"
+"$cmake" --build "$build" --target uninstall >"$work/uninstall.log" 2>&1 ||
+    { cat "$work/uninstall.log"; fail "the uninstall target"; }
+after=$(tree_of "$prefix")
+[ "$after" = "$before" ] || fail "the uninstall leaves the prefix changed:
+$(diff <(echo "$before") <(echo "$after"))"
+type=$(in_desktop "$prefix" xdg-mime query filetype "$preset")
+[ "$type" != application/x-zelvo-preset ] || fail "after the uninstall a .zvo file is still a preset"
+
+# Every character that the Exec line must quote or escape (CMake itself takes
+# no backslash in a prefix).
+odd=$work/'Tone "box" $HOME 50% `x` it'\''s (1) & <more>; ~ * ? # |'
+install_into "$odd"
+check_entry "$odd/share/applications/zelvo.desktop" "$odd/bin/zelvo"
+open_preset "$odd"
+
+# Staged for a package: the entry names the configured prefix, not the stage.
+DESTDIR=$work/stage "$cmake" --install "$build" >"$work/install.log" 2>&1 ||
+    { cat "$work/install.log"; fail "cmake --install with DESTDIR"; }
+check_entry "$work/stage$configured_prefix/share/applications/zelvo.desktop" "$configured_prefix/bin/zelvo"
+echo "installed into $prefix, $odd and $work/stage$configured_prefix and checked"

@@ -8,5 +8,4 @@ add_executable(test_help ${CMAKE_CURRENT_LIST_DIR}/test_help.cpp)
 target_link_libraries(test_help PRIVATE zelvo_help Qt6::Test GTest::gtest)
 target_compile_definitions(test_help PRIVATE ZELVO_HELP_CHM="${CMAKE_BINARY_DIR}/app/zvo.chm")
 add_dependencies(test_help zelvo_help_chm)
-gtest_discover_tests(test_help PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-                     DISCOVERY_TIMEOUT 30)
+zelvo_discover_tests(test_help DISCOVERY_TIMEOUT 30)

@@ -32,7 +32,7 @@ public:
         TestDir = Templ;
         // Before the first ALSA call: the configuration is read once.
         setenv("ZELVO_ALSA_TEST_DIR", Templ.c_str(), 1);
-        setenv("ALSA_CONFIG_PATH", "/usr/share/alsa/alsa.conf:" ZELVO_ALSA_TEST_CONF, 1);
+        setenv("ALSA_CONFIG_PATH", ZELVO_ALSA_TEST_CONF, 1);
         setenv("ZELVO_ALSA_TEST_PLUGIN", ZELVO_ALSA_TEST_PLUGIN, 1);
     }
     void TearDown() override {
