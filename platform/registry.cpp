@@ -5,8 +5,8 @@
 #include <QStringList>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "files/bounded_read.h"
@@ -55,16 +55,12 @@ std::string StorageFolderBytes() {
     return StorageFolderOverride().empty() ? ConfigHome() + "/Quorvin" : StorageFolderOverride();
 }
 
-// mkdir -p; true when Folder exists as a folder afterwards.
+// The folder and its parents; true when it stands as a folder afterwards. A
+// path made from a std::string keeps its bytes, UTF-8 or not.
 bool MakeFolders(const std::string& Folder) {
-    struct stat St;
-    if (::stat(Folder.c_str(), &St) == 0)
-        return S_ISDIR(St.st_mode);
-    const size_t Slash = Folder.find_last_of('/');
-    if (Slash != std::string::npos && Slash > 0 && !MakeFolders(Folder.substr(0, Slash)))
-        return false;
-    return ::mkdir(Folder.c_str(), 0777) == 0 || (errno == EEXIST && ::stat(Folder.c_str(), &St) == 0 &&
-                                                   S_ISDIR(St.st_mode));
+    std::error_code Ec;
+    std::filesystem::create_directories(Folder, Ec);
+    return std::filesystem::is_directory(Folder, Ec);
 }
 
 struct TValue {
