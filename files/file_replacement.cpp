@@ -132,24 +132,19 @@ bool IsTempNameOf(const std::string& Name, const std::string& Stem) {
     return true;
 }
 
+bool SameFile(const struct stat& A, const struct stat& B) { return A.st_ino == B.st_ino && A.st_dev == B.st_dev; }
+
 bool SweepableEntry(const struct stat& St, time_t Now) {
     return S_ISREG(St.st_mode) && St.st_uid == ::geteuid() && St.st_nlink == 1 && Now - St.st_mtime > kStaleAfterSeconds;
 }
 
-// True when no other descriptor anywhere holds the file open: a write lease is
-// granted only then. Where leases are not to be had, the lock has to do.
-bool HeldByNobodyElse(int Fd) {
-    if (::fcntl(Fd, F_SETLEASE, F_WRLCK) == 0) {
-        ::fcntl(Fd, F_SETLEASE, F_UNLCK);
-        return true;
-    }
-    return errno != EAGAIN && errno != EBUSY;
-}
-
 // Removes what a killed writer of this target left in the folder: its
-// temporaries that are older than a minute, that no live writer holds locked
-// and nobody holds open. Other names, other users' files, links and files
-// with further names are none of ours.
+// temporaries that are older than a minute and that no live writer holds
+// locked. Other names, other users' files, links and files with further names
+// are none of ours. Whether some other program has one open is not asked: a
+// lease would tell, but while it is held anyone's open of the file sends us
+// SIGIO, and a removed name takes nothing from a program that has the file
+// open.
 void SweepStaleTemporaries(int DirFd, const std::string& Base) {
     const int ListFd = ::openat(DirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (ListFd < 0)
@@ -173,11 +168,13 @@ void SweepStaleTemporaries(int DirFd, const std::string& Base) {
         if (Fd < 0)
             continue;
         struct stat Held, Again;
-        if (::fstat(Fd, &Held) == 0 && Held.st_ino == St.st_ino && Held.st_dev == St.st_dev &&
-            SweepableEntry(Held, Now) && ::flock(Fd, LOCK_EX | LOCK_NB) == 0 && HeldByNobodyElse(Fd) &&
-            ::fstatat(ListFd, Name.c_str(), &Again, AT_SYMLINK_NOFOLLOW) == 0 && Again.st_ino == St.st_ino &&
-            Again.st_dev == St.st_dev)
-            ::unlinkat(ListFd, Name.c_str(), 0);
+        if (::fstat(Fd, &Held) == 0 && SameFile(Held, St) && SweepableEntry(Held, Now) &&
+            ::flock(Fd, LOCK_EX | LOCK_NB) == 0) {
+            AtStep(TFileReplacement::TStep::SweepExamines, Fd);
+            // still the file that was judged, not one swapped in under the name
+            if (::fstatat(ListFd, Name.c_str(), &Again, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(Again, St))
+                ::unlinkat(ListFd, Name.c_str(), 0);
+        }
         ::close(Fd);
     }
     ::closedir(List);
@@ -334,8 +331,9 @@ void TFileReplacement::OpenReplacement(const std::string& Path, const struct sta
     }
     if (FFd < 0)
         return Fail(EEXIST);
-    // held until the end: the sweep of another writer leaves a live file alone
-    ::flock(FFd, LOCK_EX);
+    // held until the end: the sweep of another writer leaves a live file alone.
+    // Not waited for: whoever may open a named temporary could lock it first.
+    ::flock(FFd, LOCK_EX | LOCK_NB);
 
     if (Old) {
         struct stat New;

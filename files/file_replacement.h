@@ -58,8 +58,9 @@ TFileTarget ResolveFileTarget(const std::string& Path);
 //   files of that exact pattern that are older than a minute and not locked by
 //   a live writer are removed: they are what a killed writer left. Only this
 //   target's own name is swept, only regular files with one link that belong
-//   to the effective user and that no process holds open, and no link is
-//   followed.
+//   to the effective user, and no link is followed. Whether another program
+//   has one open is not asked (a removed name takes nothing from it), and
+//   nothing another program does to these files can signal or stop the writer.
 // - The folder is opened once, at the start: the unnamed file, its name, the
 //   rename and the folder's flush all happen in that folder, even if it is
 //   moved or replaced by path meanwhile.
@@ -98,7 +99,7 @@ public:
     // For tests: behave as on a file system without O_TMPFILE.
     static void UseNamedTemporaries(bool Named);
     // For tests: called at these steps, with the descriptor in question.
-    enum class TStep { BeforeInPlaceOpen, InPlaceOpened, BeforeFolderFlush };
+    enum class TStep { BeforeInPlaceOpen, InPlaceOpened, SweepExamines, BeforeFolderFlush };
     static void SetTestHook(std::function<void(TStep Step, int Fd)> Hook);
 
 private:

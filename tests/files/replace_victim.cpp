@@ -4,8 +4,10 @@
 //   replace_victim settings FOLDER [named]
 // "named": as on a file system without unnamed temporary files. Or, not to be
 // killed, a settings writer beside another one: writes the values
-// PREFIX0 .. PREFIX<COUNT-1> (each its own number) once and ends.
+// PREFIX0 .. PREFIX<COUNT-1> (each its own number) once and ends; or writes
+// FILE once and ends.
 //   replace_victim values FOLDER PREFIX COUNT
+//   replace_victim once FILE
 #include <QString>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +39,10 @@ int main(int Argc, char** Argv) {
             }
         }
         return Failed ? 1 : 0;
+    }
+    if (std::strcmp(Argv[1], "once") == 0) {
+        TFileReplacement F(Argv[2]);
+        return F.Write("written once", 12) && F.Commit() ? 0 : 1;
     }
     TFileReplacement::UseNamedTemporaries(Argc > 3 && std::strcmp(Argv[3], "named") == 0);
     if (std::strcmp(Argv[1], "wav") == 0) {

@@ -33,7 +33,9 @@ protected:
 };
 
 // In a shared (sticky) folder, as the writer of tone.wav: only its own stale
-// temporaries go, never what another user, another target or a live program has.
+// temporaries go, never what another user, another target or a live writer
+// has. A program that merely has one open keeps its data through its
+// descriptor; the name goes.
 TEST_P(TReplacement, TheSweepRemovesOnlyThisTargetsOwnStaleTemporaries) {
     ASSERT_EQ(::chmod(Dir.c_str(), 01777), 0);
     enum TMake { Plain, Foreign, Held, Locked, HardLinked };
@@ -48,7 +50,7 @@ TEST_P(TReplacement, TheSweepRemovesOnlyThisTargetsOwnStaleTemporaries) {
         {".tone.wav.0badf00d.part", 120, Foreign, false},  // another user's
         {".notes.txt.0badf00d.part", 120, Plain, false},   // another target's
         {".tone.wav.2.0badf00d.part", 120, Plain, false},
-        {".tone.wav.1111aaaa.part", 120, Held, false},     // open in a live program
+        {".tone.wav.1111aaaa.part", 120, Held, true},      // open in a program, unlocked
         {".tone.wav.2222bbbb.part", 120, Locked, false},   // a live writer's
         {".tone.wav.3333cccc.part", 120, HardLinked, false},
         {".tone.wav.0123abce.part", 30, Plain, false},     // young: may be a live writer's
@@ -203,6 +205,28 @@ TEST_P(TReplacement, AFolderReplacedMidWriteGetsTheFileAndTheFlush) {
     ASSERT_EQ(::stat((Dir / "moved").c_str(), &Moved), 0);
     EXPECT_EQ(Flushed, Moved.st_ino);
     EXPECT_EQ(Entries(), (std::set<std::string>{"moved", "moved/tone.wav", "out"}));
+}
+
+// Whoever opens a stale temporary while the sweep looks at it (an indexer, a
+// backup tool, another user in /tmp) neither signals nor stops the writer.
+TEST_P(TReplacement, AStaleTemporaryOpenedWhileTheSweepExaminesItHoldsNoWriteUp) {
+    const fs::path Stale = Dir / ".tone.wav.0123abcd.part";
+    WriteAll(Stale, "debris", 0644);
+    Age(Stale, 120);
+    int Opened = -1;
+    TFileReplacement::SetTestHook([&](TFileReplacement::TStep Step, int) {
+        if (Step == TFileReplacement::TStep::SweepExamines && Opened < 0)
+            Opened = ::open(Stale.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    });
+    EXPECT_TRUE(Replace(Dir / "tone.wav", "new"));
+    TFileReplacement::SetTestHook(nullptr);
+    ASSERT_GE(Opened, 0) << "the open was neither refused nor delayed";
+    char Got[16] = {};
+    EXPECT_EQ(::read(Opened, Got, sizeof Got), 6);
+    EXPECT_STREQ(Got, "debris") << "the reader keeps what it opened";
+    ::close(Opened);
+    EXPECT_EQ(ReadAll(Dir / "tone.wav"), "new");
+    EXPECT_EQ(Entries(), std::set<std::string>{"tone.wav"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Temporaries, TReplacement, ::testing::Values(false, true),

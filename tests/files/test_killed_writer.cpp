@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -163,6 +164,44 @@ TEST_F(TFilesFixture, TwoProgramsWritingSettingsAtOnceLoseNoValue) {
     }
     EXPECT_EQ(Lost, 0) << "of " << 2 * kValues * kRounds << " values";
     EXPECT_EQ(Entries(), std::set<std::string>{"Zelvo.ini"});
+}
+
+// Two programs writing one target in a folder full of what killed writers
+// left: each sweeps while the other looks at the same leftovers, round after
+// round, and neither is ended by it.
+TEST_F(TFilesFixture, TwoWritersAmongManyStaleTemporariesBothComplete) {
+    constexpr int kRounds = 30, kStale = 100;
+    std::string Target = (Dir / "o.wav").string();
+    int Failed = 0;
+    for (int Round = 0; Round < kRounds; ++Round) {
+        for (int I = 0; I < kStale; ++I) {
+            char Name[32];
+            std::snprintf(Name, sizeof Name, ".o.wav.%08x.part", 0x10000000u + Round * kStale + I);
+            WriteAll(Dir / Name, "debris", 0644);
+            Age(Dir / Name, 120);
+        }
+        std::vector<pid_t> Children;
+        for (int C = 0; C < 2; ++C) {
+            std::string Mode = "once";
+            char* Argv[] = {const_cast<char*>(ZELVO_VICTIM), Mode.data(), Target.data(), nullptr};
+            pid_t Child = -1;
+            ASSERT_EQ(posix_spawn(&Child, ZELVO_VICTIM, nullptr, nullptr, Argv, environ), 0);
+            Children.push_back(Child);
+        }
+        for (const pid_t Child : Children) {
+            int Status = 0;
+            ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
+            if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0) {
+                ++Failed;
+                ADD_FAILURE() << "round " << Round << ": "
+                              << (WIFSIGNALED(Status) ? std::string("ended by signal ") + strsignal(WTERMSIG(Status))
+                                                      : "exit " + std::to_string(WEXITSTATUS(Status)));
+            }
+        }
+    }
+    EXPECT_EQ(Failed, 0) << "of " << 2 * kRounds << " writers";
+    EXPECT_EQ(ReadAll(Target), "written once");
+    EXPECT_EQ(Entries(), std::set<std::string>{"o.wav"});
 }
 
 } // namespace
