@@ -6,10 +6,13 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <random>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace zelvo {
@@ -50,6 +53,13 @@ TFileKind KindOf(mode_t Mode) {
     if (S_ISDIR(Mode))
         return TFileKind::fkDirectory;
     return TFileKind::fkOther;
+}
+
+bool SameFile(const struct stat& A, const struct stat& B) { return A.st_ino == B.st_ino && A.st_dev == B.st_dev; }
+
+bool OnProcFs(const std::string& Folder) {
+    struct statfs Fs;
+    return ::statfs(Folder.c_str(), &Fs) == 0 && Fs.f_type == PROC_SUPER_MAGIC;
 }
 
 int ReadLink(const std::string& Path, std::string& Out) {
@@ -96,7 +106,30 @@ TFileTarget Resolve(const std::string& Path, struct stat& St) {
         }
         // a relative link is read from the folder that holds it
         const size_t Slash = T.Path.find_last_of('/');
-        T.Path = Link.front() == '/' || Slash == std::string::npos ? Link : T.Path.substr(0, Slash + 1) + Link;
+        const std::string Next =
+            Link.front() == '/' || Slash == std::string::npos ? Link : T.Path.substr(0, Slash + 1) + Link;
+        if (OnProcFs(Slash == std::string::npos ? "." : Slash == 0 ? "/" : T.Path.substr(0, Slash))) {
+            // The kernel's links to open files name a pipe "pipe:[N]" and a
+            // deleted file by the path it had: only the kernel's own walk
+            // reaches what they stand for, and the text is a path to follow
+            // only where it leads to the same file.
+            struct stat Reached, ByText;
+            if (::stat(T.Path.c_str(), &Reached) != 0) {
+                T.Error = errno;
+                return T;
+            }
+            if (::stat(Next.c_str(), &ByText) != 0 || !SameFile(ByText, Reached)) {
+                if (S_ISREG(Reached.st_mode) || S_ISDIR(Reached.st_mode)) {
+                    T.Error = ENOENT;  // a file without a name cannot be replaced
+                    return T;
+                }
+                St = Reached;
+                T.Kind = KindOf(Reached.st_mode);
+                T.ThroughLink = true;
+                return T;
+            }
+        }
+        T.Path = Next;
     }
 }
 
@@ -131,8 +164,6 @@ bool IsTempNameOf(const std::string& Name, const std::string& Stem) {
             return false;
     return true;
 }
-
-bool SameFile(const struct stat& A, const struct stat& B) { return A.st_ino == B.st_ino && A.st_dev == B.st_dev; }
 
 bool SweepableEntry(const struct stat& St, time_t Now) {
     return S_ISREG(St.st_mode) && St.st_uid == ::geteuid() && St.st_nlink == 1 && Now - St.st_mtime > kStaleAfterSeconds;
@@ -178,6 +209,20 @@ void SweepStaleTemporaries(int DirFd, const std::string& Base) {
         ::close(Fd);
     }
     ::closedir(List);
+}
+
+// The kernel opens no socket by name. Where Path ends in the number of one of
+// our own descriptors that holds the socket Wanted (/dev/fd/N,
+// /proc/self/fd/N), a copy of that descriptor; else -1.
+int OwnSocket(const std::string& Path, const struct stat& Wanted) {
+    const std::string Number = Path.substr(Path.find_last_of('/') + 1);
+    if (Number.empty() || Number.size() > 9 || Number.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    const int Own = std::stoi(Number);
+    struct stat St;
+    if (::fstat(Own, &St) != 0 || !S_ISSOCK(St.st_mode) || !SameFile(St, Wanted))
+        return -1;
+    return ::fcntl(Own, F_DUPFD_CLOEXEC, 0);
 }
 
 bool SigpipePending() {
@@ -235,7 +280,7 @@ void TFileReplacement::Open(const std::string& Target) {
         if (T.Kind == TFileKind::fkMissing)
             return OpenReplacement(T.Path, nullptr);
         if (T.Kind == TFileKind::fkOther) {
-            if (OpenInPlace(T.Path, St))
+            if (OpenInPlace(T.Path, St, T.ThroughLink))
                 return;
             if (FError)
                 return;
@@ -262,14 +307,21 @@ void TFileReplacement::Fail(int Errno) {
 
 // True when Path is open for writing in place. False with no error either when
 // a link turned up at Path (Found is no regular file then), or when the
-// descriptor shows a regular file (Found is its status).
-bool TFileReplacement::OpenInPlace(const std::string& Path, struct stat& Found) {
+// descriptor shows a regular file (Found is its status). ThroughLink: Path is
+// a link of the kernel's to a pipe or a socket, Found what it reached.
+bool TFileReplacement::OpenInPlace(const std::string& Path, struct stat& Found, bool ThroughLink) {
     AtStep(TStep::BeforeInPlaceOpen, -1);
     // not blocking: a FIFO without a reader is refused, not waited for, and the
     // writes wait in polls that keep the caller responsive
-    const int Fd = ::open(Path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
+    int Fd = ::open(Path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (ThroughLink ? 0 : O_NOFOLLOW));
+    if (Fd < 0 && errno == ENXIO && ThroughLink && S_ISSOCK(Found.st_mode)) {
+        Fd = OwnSocket(Path, Found);
+        FSocket = Fd >= 0;
+        if (Fd < 0)
+            errno = ENXIO;
+    }
     if (Fd < 0) {
-        if (errno == ELOOP) {
+        if (errno == ELOOP && !ThroughLink) {
             Found = {};
             return false;
         }
@@ -285,6 +337,8 @@ bool TFileReplacement::OpenInPlace(const std::string& Path, struct stat& Found) 
         ::close(Fd);
         if (S_ISDIR(Found.st_mode))
             Fail(EISDIR);
+        else if (ThroughLink)
+            Fail(ENOENT);  // a file came to stand behind the link: it has no path to be replaced by
         return false;
     }
     FFd = Fd;
@@ -366,7 +420,8 @@ bool TFileReplacement::AwaitRoom() {
 bool TFileReplacement::Write(const void* Data, size_t Size) {
     const auto* P = static_cast<const char*>(Data);
     while (Ok() && Size > 0) {
-        const ssize_t N = WriteWithoutSigpipe(FFd, P, Size);
+        // the socket's descriptor is shared with its owner: no flag of it is changed
+        const ssize_t N = FSocket ? ::send(FFd, P, Size, MSG_DONTWAIT | MSG_NOSIGNAL) : WriteWithoutSigpipe(FFd, P, Size);
         if (N < 0 && errno == EINTR)
             continue;
         if (N < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && FInPlace) {

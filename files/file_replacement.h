@@ -16,10 +16,18 @@ struct TFileTarget {
     std::string Path;  // the name that finally stands for the file
     TFileKind Kind = TFileKind::fkMissing;
     int Error = 0;     // errno when the path cannot be followed; Kind means nothing then
+    // Path is one of the kernel's links to what a process holds open (behind
+    // /dev/stdout, /dev/fd/N) that reaches a pipe or a socket: it has no path
+    // to follow, and is opened through the link itself.
+    bool ThroughLink = false;
 };
 
 // Follows Path through any chain of symbolic links (40 at the most, as the
-// kernel does). A dangling link gives the missing name it points to.
+// kernel does). A dangling link gives the missing name it points to. A link
+// of the kernel's to what a process holds open is followed by its text only
+// where that text is a path to the same file; a pipe or a socket stops the
+// chain there (ThroughLink), and a file that has no name any more gives
+// ENOENT.
 TFileTarget ResolveFileTarget(const std::string& Path);
 
 // New content for the file that Target names. The contract:
@@ -31,7 +39,10 @@ TFileTarget ResolveFileTarget(const std::string& Path);
 //   file: writing to /dev/null is done on purpose. A FIFO without a reader is
 //   refused (ENXIO) rather than waited for. A directory is refused (EISDIR).
 //   The in-place open follows no link: a link that turns up after the kind was
-//   judged has the name resolved again. A regular file found on the opened
+//   judged has the name resolved again. A pipe or a socket behind /dev/stdout
+//   or /dev/fd/N is written in place too (a socket only where it is one of
+//   this process's own descriptors: the kernel opens no socket by name); a
+//   regular file behind them is replaced by its path. A regular file found on the opened
 //   descriptor (swapped in after the check) is replaced, never written over.
 // - Written in place, a write never blocks: while the target takes no data the
 //   writer waits in short polls and asks its wait handler whether to go on
@@ -104,7 +115,7 @@ public:
 
 private:
     void Open(const std::string& Target);
-    bool OpenInPlace(const std::string& Path, struct stat& Found);
+    bool OpenInPlace(const std::string& Path, struct stat& Found, bool ThroughLink);
     void OpenReplacement(const std::string& Path, const struct stat* Old);
     bool AwaitRoom();
     void Fail(int Errno);
@@ -116,6 +127,7 @@ private:
     int FFd = -1;
     int FError = 0;
     bool FInPlace = false;
+    bool FSocket = false;       // FFd is a socket: written with send, which raises no SIGPIPE
     bool FDirSyncable = false;  // FDirFd can be flushed
     long long FLastProgressMs = 0;
 };

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <thread>
@@ -30,8 +31,9 @@ namespace {
 // A reader that keeps a FIFO open and collects whatever writers send.
 class TFifoReader {
 public:
-    explicit TFifoReader(const fs::path& Fifo) {
-        FFd = ::open(Fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    explicit TFifoReader(const fs::path& Fifo) : TFifoReader(::open(Fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
+    // takes the read end Fd, which does not block
+    explicit TFifoReader(int Fd) : FFd(Fd) {
         FThread = std::thread([this] {
             while (Drain() || !FStop)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -209,6 +211,13 @@ const std::vector<TCase>& Cases() {
              return D / W.FileName;
          },
          TResult::Written, 0, "elsewhere/real", S_IFREG, kNewMode, {"@", "elsewhere", "elsewhere/real"}, {"@"}},
+        // only the kernel's own links to pipes are read as no path
+        {"DanglingLinkThatReadsLikeAPipe",
+         [](const fs::path& D, const TWriter& W, F&) {
+             fs::create_symlink("pipe:[1]", D / W.FileName);
+             return D / W.FileName;
+         },
+         TResult::Written, 0, "pipe:[1]", S_IFREG, kNewMode, {"@", "pipe:[1]"}, {"@"}},
         // judged by the owner's write bit, so root is refused as well
         {"ReadOnlyFile",
          [](const fs::path& D, const TWriter& W, F&) {
@@ -312,6 +321,102 @@ INSTANTIATE_TEST_SUITE_P(Table, TTargetKinds,
                                             ::testing::Range<size_t>(0, Writers().size())),
                          [](const ::testing::TestParamInfo<std::tuple<size_t, size_t>>& I) {
                              return std::string(Cases()[std::get<0>(I.param)].Name) + "_" +
+                                    Writers()[std::get<1>(I.param)].Name;
+                         });
+
+// The target is a link to one of the program's own descriptors (/dev/stdout,
+// /dev/fd/N), as a shell sets up "> /dev/stdout | other-program". A pipe or a
+// socket behind it is written in place; a regular file behind it is replaced
+// by its path, as any linked file is.
+enum class TFdKind { PipeAsStdout, PipeAsDevFd, SocketAsDevFd, FileAsStdout, End };
+const char* FdKindName(size_t K) {
+    static const char* const Names[] = {"PipeAsStdout", "PipeAsDevFd", "SocketAsDevFd", "FileAsStdout"};
+    return Names[K];
+}
+
+class TFdTarget : public TFilesFixture, public ::testing::WithParamInterface<std::tuple<size_t, size_t>> {
+protected:
+    void TearDown() override {
+        if (FSavedStdout >= 0) {
+            ::dup2(FSavedStdout, 1);
+            ::close(FSavedStdout);
+        }
+        TRegistry::SetStorageFolder(QString());
+        TFilesFixture::TearDown();
+    }
+    // Fd becomes the program's standard output until RestoreStdout.
+    void UseAsStdout(int Fd) {
+        FSavedStdout = ::dup(1);
+        ASSERT_GE(FSavedStdout, 0);
+        ASSERT_EQ(::dup2(Fd, 1), 1);
+        ::close(Fd);
+    }
+    void RestoreStdout() {
+        ::dup2(FSavedStdout, 1);
+        ::close(FSavedStdout);
+        FSavedStdout = -1;
+    }
+    int FSavedStdout = -1;
+};
+
+TEST_P(TFdTarget, Write) {
+    const auto Kind = static_cast<TFdKind>(std::get<0>(GetParam()));
+    const TWriter& W = Writers()[std::get<1>(GetParam())];
+    int Ends[2];
+    if (Kind == TFdKind::SocketAsDevFd) {
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, Ends), 0);
+    } else if (Kind != TFdKind::FileAsStdout) {
+        ASSERT_EQ(::pipe2(Ends, O_NONBLOCK | O_CLOEXEC), 0);
+    }
+    std::unique_ptr<TFifoReader> Reader;
+    std::string LinkText;
+    int Kept = -1;
+    if (Kind == TFdKind::FileAsStdout) {
+        WriteAll(Dir / "out", W.Old, 0640);
+        const int Fd = ::open((Dir / "out").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        ASSERT_GE(Fd, 0);
+        UseAsStdout(Fd);
+        LinkText = "/dev/stdout";
+    } else {
+        Reader = std::make_unique<TFifoReader>(Ends[0]);
+        if (Kind == TFdKind::PipeAsStdout) {
+            UseAsStdout(Ends[1]);
+            LinkText = "/dev/stdout";
+        } else {
+            Kept = Ends[1];
+            LinkText = "/dev/fd/" + std::to_string(Kept);
+        }
+    }
+    const fs::path Target = Dir / W.FileName;
+    fs::create_symlink(LinkText, Target);
+
+    const std::string Message = W.Write(Target);
+
+    if (FSavedStdout >= 0)
+        RestoreStdout();
+    if (Kept >= 0)
+        ::close(Kept);
+    EXPECT_EQ(Message, "");
+    if (Reader) {
+        const std::string Got = Reader->Stop();
+        EXPECT_TRUE(Got.size() >= W.New.size() && Got.compare(Got.size() - W.New.size(), W.New.size(), W.New) == 0)
+            << "the reader got " << Got.size() << " bytes";
+        EXPECT_EQ(Entries(), std::set<std::string>{W.FileName});
+    } else {
+        EXPECT_EQ(ReadAll(Dir / "out"), W.New);
+        struct stat St;
+        ASSERT_EQ(::stat((Dir / "out").c_str(), &St), 0);
+        EXPECT_EQ(St.st_mode & 07777, 0640u);
+        EXPECT_EQ(Entries(), (std::set<std::string>{W.FileName, "out"}));
+    }
+    EXPECT_EQ(fs::read_symlink(Target).string(), LinkText);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, TFdTarget,
+                         ::testing::Combine(::testing::Range<size_t>(0, static_cast<size_t>(TFdKind::End)),
+                                            ::testing::Range<size_t>(0, Writers().size())),
+                         [](const ::testing::TestParamInfo<std::tuple<size_t, size_t>>& I) {
+                             return std::string(FdKindName(std::get<0>(I.param))) + "_" +
                                     Writers()[std::get<1>(I.param)].Name;
                          });
 
