@@ -88,10 +88,19 @@ include(${CMAKE_CURRENT_LIST_DIR}/desktop/update_databases.cmake)
 
 # deepest first, so that a folder is empty once the folders in it are gone
 list(SORT Folders ORDER DESCENDING)
+set(Left)
 foreach(Folder IN LISTS Folders)
   # rmdir takes empty folders only
   execute_process(COMMAND rmdir -- "${Folder}" RESULT_VARIABLE Failed ERROR_QUIET)
   if(NOT Failed)
     message(STATUS "Removing: ${Folder}/")
+  elseif(IS_DIRECTORY "${Folder}")
+    list(APPEND Left "${Folder}")
   endif()
 endforeach()
+# Folders that stay were still made by the install, for the next one to know;
+# one that is gone and made again later is someone else's.
+if(EXISTS "${ZELVO_FOLDER_RECORD}")
+  list(JOIN Left "\n" Left)
+  file(WRITE "${ZELVO_FOLDER_RECORD}" "${Left}")
+endif()

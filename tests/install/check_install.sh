@@ -4,11 +4,12 @@
 # and the program that opens it, and a preset opened as a double-click opens
 # it, from an unrelated folder with the prefix's bin not on the PATH, loading
 # it and showing its help. The uninstall then leaves the prefix, where another
-# program was installed before, as it was; a prefix that was not there is
-# gone again, caches and all, and one where another program came after Zelvo
-# keeps that program's files and types. A prefix full of characters that a
-# menu entry must quote is opened the same way, and a staged install (DESTDIR)
-# names the configured prefix in its menu entry.
+# program was installed before, as it was; a prefix that was not there, after
+# one install or two, is gone again, caches and all, and one where another
+# program came after Zelvo keeps that program's files and types. A prefix full
+# of characters that a menu entry must quote is opened the same way, and a
+# staged install (DESTDIR) names the configured prefix in its menu entry and
+# is uninstalled with the same DESTDIR.
 # check_install.sh CMAKE BUILD_DIR PROBE_PLUGIN_DIR MAKE_PRESET CONFIGURED_PREFIX
 set -euo pipefail
 cmake=$1 build=$2 plugins=$3 make_preset=$4 configured_prefix=$5
@@ -157,8 +158,9 @@ $(diff <(echo "$before") <(echo "$after"))"
 [ "$(preset_type "$prefix")" != application/x-zelvo-preset ] || fail "after the uninstall a .zvo file is still a preset"
 
 # A prefix that was not there: the install makes its folders and the
-# databases' caches in them, and the uninstall takes them all.
-for installs in 1; do
+# databases' caches in them, and the uninstall takes them all, also after a
+# reinstall, which finds those folders already made.
+for installs in 1 2; do
     fresh=$work/fresh-$installs
     for ((i = 0; i < installs; i++)); do install_into "$fresh"; done
     [ "$(preset_type "$fresh")" = application/x-zelvo-preset ] || fail "no preset type in $fresh"
@@ -195,7 +197,13 @@ check_entry "$odd/share/applications/zelvo.desktop" "$odd/bin/zelvo"
 open_preset "$odd"
 
 # Staged for a package: the entry names the configured prefix, not the stage.
-DESTDIR=$work/stage "$cmake" --install "$build" >"$work/install.log" 2>&1 ||
-    { cat "$work/install.log"; fail "cmake --install with DESTDIR"; }
+# Twice, as a rebuilt package would be, then uninstalled from the same stage.
+for i in 1 2; do
+    DESTDIR=$work/stage "$cmake" --install "$build" >"$work/install.log" 2>&1 ||
+        { cat "$work/install.log"; fail "cmake --install with DESTDIR"; }
+done
 check_entry "$work/stage$configured_prefix/share/applications/zelvo.desktop" "$configured_prefix/bin/zelvo"
-echo "installed into $prefix, $odd and $work/stage$configured_prefix and checked"
+DESTDIR=$work/stage uninstall
+[ ! -e "$work/stage" ] || fail "the uninstall with DESTDIR leaves:
+$(cd "$work/stage" && find . | sort)"
+echo "installed into $prefix, $odd and $work/stage$configured_prefix and checked, and uninstalled"
