@@ -23,7 +23,8 @@ add_custom_target(zelvo_icons ALL DEPENDS ${ZELVO_ICONS})
 # not exist yet are noted beside install_manifest.txt, as they will be on disk
 # (with DESTDIR), so that the uninstall takes away the folders the install
 # made and no others. The MIME database's application folder comes from its
-# refresh.
+# refresh. A reinstall finds the folders of the first install in place: those
+# the earlier note holds and that are still there stay in the note.
 set(ZELVO_FOLDER_RECORD ${CMAKE_BINARY_DIR}/install_folders.txt)
 set(ZELVO_APPLICATIONS_DIR ${CMAKE_INSTALL_DATADIR}/applications)
 set(ZELVO_MIME_DIR ${CMAKE_INSTALL_DATADIR}/mime)
@@ -46,17 +47,23 @@ install(CODE [[
   foreach(Dir ZELVO_BINDIR ZELVO_APPLICATIONS_DIR ZELVO_MIME_DIR)
     cmake_path(ABSOLUTE_PATH ${Dir} BASE_DIRECTORY "${ZELVO_PREFIX}" NORMALIZE)
   endforeach()
+  set(Earlier)
+  if(EXISTS "${ZELVO_FOLDER_RECORD}")
+    file(STRINGS "${ZELVO_FOLDER_RECORD}" Earlier)
+  endif()
   set(Created)
   foreach(Folder IN LISTS ZELVO_FOLDERS)
     cmake_path(ABSOLUTE_PATH Folder BASE_DIRECTORY "${ZELVO_PREFIX}" NORMALIZE)
     set(Folder "$ENV{DESTDIR}${Folder}")
-    while(NOT EXISTS "${Folder}")
+    list(FIND Earlier "${Folder}" Made)
+    while(NOT EXISTS "${Folder}" OR NOT Made EQUAL -1)
       list(APPEND Created "${Folder}")
       cmake_path(GET Folder PARENT_PATH Parent)
       if(Parent STREQUAL Folder)
         break()  # the root of a stage that is not there yet
       endif()
       set(Folder "${Parent}")
+      list(FIND Earlier "${Folder}" Made)
     endwhile()
   endforeach()
   list(REMOVE_DUPLICATES Created)

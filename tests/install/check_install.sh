@@ -4,9 +4,12 @@
 # and the program that opens it, and a preset opened as a double-click opens
 # it, from an unrelated folder with the prefix's bin not on the PATH, loading
 # it and showing its help. The uninstall then leaves the prefix, where another
-# program was installed before, as it was. A prefix full of characters that a
-# menu entry must quote is opened the same way, and a staged install (DESTDIR)
-# names the configured prefix in its menu entry.
+# program was installed before, as it was; a prefix that was not there, after
+# one install or two, is gone again, caches and all, and one where another
+# program came after Zelvo keeps that program's files and types. A prefix full
+# of characters that a menu entry must quote is opened the same way, and a
+# staged install (DESTDIR) names the configured prefix in its menu entry and
+# is uninstalled with the same DESTDIR.
 # check_install.sh CMAKE BUILD_DIR PROBE_PLUGIN_DIR MAKE_PRESET CONFIGURED_PREFIX
 set -euo pipefail
 cmake=$1 build=$2 plugins=$3 make_preset=$4 configured_prefix=$5
@@ -87,27 +90,42 @@ open_preset() {
     [ -z "$boxes" ] || fail "unexpected message: $boxes"
 }
 
+uninstall() {
+    "$cmake" --build "$build" --target uninstall >"$work/uninstall.log" 2>&1 ||
+        { cat "$work/uninstall.log"; fail "the uninstall target"; }
+}
+
+preset_type() {
+    in_desktop "$1" xdg-mime query filetype "$preset"
+}
+
 # Every folder and file, with the files' contents.
 tree_of() {
     (cd "$1" && find . -printf '%y %p\n' | sort && find . -type f -exec sha256sum {} + | sort -k2)
 }
 
-# Another program's files, type and menu entry, and an empty icon folder.
-prefix=$work/prefix
-mkdir -p "$prefix/bin" "$prefix/share/applications" "$prefix/share/mime/packages" \
-    "$prefix/share/icons/hicolor/48x48/apps"
-printf '#!/bin/sh\n' >"$prefix/bin/othertone"
-chmod +x "$prefix/bin/othertone"
-printf '[Desktop Entry]\nType=Application\nName=Other Tone\nExec=%s %%f\nMimeType=application/x-othertone;\n' \
-    "$prefix/bin/othertone" >"$prefix/share/applications/othertone.desktop"
-cat >"$prefix/share/mime/packages/othertone.xml" <<'EOF'
+# Another program's files, type and menu entry, with the databases refreshed.
+add_other_program() {
+    local prefix=$1
+    mkdir -p "$prefix/bin" "$prefix/share/applications" "$prefix/share/mime/packages"
+    printf '#!/bin/sh\n' >"$prefix/bin/othertone"
+    chmod +x "$prefix/bin/othertone"
+    printf '[Desktop Entry]\nType=Application\nName=Other Tone\nExec=%s %%f\nMimeType=application/x-othertone;\n' \
+        "$prefix/bin/othertone" >"$prefix/share/applications/othertone.desktop"
+    cat >"$prefix/share/mime/packages/othertone.xml" <<'EOF'
 <?xml version="1.0" encoding="UTF-8"?>
 <mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
   <mime-type type="application/x-othertone"><glob pattern="*.otone"/></mime-type>
 </mime-info>
 EOF
-update-mime-database "$prefix/share/mime" 2>/dev/null
-update-desktop-database "$prefix/share/applications"
+    update-mime-database "$prefix/share/mime" 2>/dev/null
+    update-desktop-database "$prefix/share/applications"
+}
+
+# ... and an empty icon folder.
+prefix=$work/prefix
+add_other_program "$prefix"
+mkdir -p "$prefix/share/icons/hicolor/48x48/apps"
 before=$(tree_of "$prefix")
 
 install_into "$prefix"
@@ -127,19 +145,49 @@ done
 check_entry "$prefix/share/applications/zelvo.desktop" "$prefix/bin/zelvo"
 
 # The preset type and its program, as the desktop's tools see them.
-type=$(in_desktop "$prefix" xdg-mime query filetype "$preset")
+type=$(preset_type "$prefix")
 [ "$type" = application/x-zelvo-preset ] || fail "xdg-mime: a .zvo file is of type '$type'"
 opener=$(in_desktop "$prefix" xdg-mime query default application/x-zelvo-preset)
 [ "$opener" = zelvo.desktop ] || fail "xdg-mime: a preset opens with '$opener'"
 open_preset "$prefix"
 
-"$cmake" --build "$build" --target uninstall >"$work/uninstall.log" 2>&1 ||
-    { cat "$work/uninstall.log"; fail "the uninstall target"; }
+uninstall
 after=$(tree_of "$prefix")
 [ "$after" = "$before" ] || fail "the uninstall leaves the prefix changed:
 $(diff <(echo "$before") <(echo "$after"))"
-type=$(in_desktop "$prefix" xdg-mime query filetype "$preset")
-[ "$type" != application/x-zelvo-preset ] || fail "after the uninstall a .zvo file is still a preset"
+[ "$(preset_type "$prefix")" != application/x-zelvo-preset ] || fail "after the uninstall a .zvo file is still a preset"
+
+# A prefix that was not there: the install makes its folders and the
+# databases' caches in them, and the uninstall takes them all, also after a
+# reinstall, which finds those folders already made.
+for installs in 1 2; do
+    fresh=$work/fresh-$installs
+    for ((i = 0; i < installs; i++)); do install_into "$fresh"; done
+    [ "$(preset_type "$fresh")" = application/x-zelvo-preset ] || fail "no preset type in $fresh"
+    uninstall
+    [ ! -e "$fresh" ] || fail "after $installs install(s) the uninstall leaves:
+$(cd "$fresh" && find . | sort)"
+done
+
+# Another program put into the folders that Zelvo's install made keeps its
+# files and its types; only the folders that Zelvo alone used go.
+later=$work/later
+install_into "$later"
+add_other_program "$later"
+uninstall
+# (the MIME database's own files aside)
+left=$(cd "$later" && find . \( -type d -o ! -regex '\./share/mime/[^/]*' \) | sort)
+expected=$(printf '%s\n' . ./bin ./bin/othertone ./share ./share/applications ./share/applications/mimeinfo.cache \
+    ./share/applications/othertone.desktop ./share/mime ./share/mime/application \
+    ./share/mime/application/x-othertone.xml ./share/mime/packages ./share/mime/packages/othertone.xml)
+[ "$left" = "$expected" ] || fail "the uninstall leaves beside the other program:
+$(diff <(echo "$expected") <(echo "$left"))"
+printf 'x' >"$work/elsewhere/tune.otone"
+type=$(in_desktop "$later" xdg-mime query filetype "$work/elsewhere/tune.otone")
+[ "$type" = application/x-othertone ] || fail "after the uninstall the other program's file is of type '$type'"
+opener=$(in_desktop "$later" xdg-mime query default application/x-othertone)
+[ "$opener" = othertone.desktop ] || fail "after the uninstall the other program's type opens with '$opener'"
+[ "$(preset_type "$later")" != application/x-zelvo-preset ] || fail "after the uninstall a .zvo file is still a preset"
 
 # Every character that the Exec line must quote or escape (CMake itself takes
 # no backslash in a prefix).
@@ -149,7 +197,13 @@ check_entry "$odd/share/applications/zelvo.desktop" "$odd/bin/zelvo"
 open_preset "$odd"
 
 # Staged for a package: the entry names the configured prefix, not the stage.
-DESTDIR=$work/stage "$cmake" --install "$build" >"$work/install.log" 2>&1 ||
-    { cat "$work/install.log"; fail "cmake --install with DESTDIR"; }
+# Twice, as a rebuilt package would be, then uninstalled from the same stage.
+for i in 1 2; do
+    DESTDIR=$work/stage "$cmake" --install "$build" >"$work/install.log" 2>&1 ||
+        { cat "$work/install.log"; fail "cmake --install with DESTDIR"; }
+done
 check_entry "$work/stage$configured_prefix/share/applications/zelvo.desktop" "$configured_prefix/bin/zelvo"
-echo "installed into $prefix, $odd and $work/stage$configured_prefix and checked"
+DESTDIR=$work/stage uninstall
+[ ! -e "$work/stage" ] || fail "the uninstall with DESTDIR leaves:
+$(cd "$work/stage" && find . | sort)"
+echo "installed into $prefix, $odd and $work/stage$configured_prefix and checked, and uninstalled"
