@@ -327,10 +327,12 @@ INSTANTIATE_TEST_SUITE_P(Table, TTargetKinds,
 // The target is a link to one of the program's own descriptors (/dev/stdout,
 // /dev/fd/N), as a shell sets up "> /dev/stdout | other-program". A pipe or a
 // socket behind it is written in place; a regular file behind it is replaced
-// by its path, as any linked file is.
-enum class TFdKind { PipeAsStdout, PipeAsDevFd, SocketAsDevFd, FileAsStdout, End };
+// by its path, as any linked file is; a deleted one has no path and is refused,
+// with nothing made under the name it had.
+enum class TFdKind { PipeAsStdout, PipeAsDevFd, SocketAsDevFd, FileAsStdout, DeletedFileAsDevFd, End };
 const char* FdKindName(size_t K) {
-    static const char* const Names[] = {"PipeAsStdout", "PipeAsDevFd", "SocketAsDevFd", "FileAsStdout"};
+    static const char* const Names[] = {"PipeAsStdout", "PipeAsDevFd", "SocketAsDevFd", "FileAsStdout",
+                                        "DeletedFileAsDevFd"};
     return Names[K];
 }
 
@@ -365,7 +367,7 @@ TEST_P(TFdTarget, Write) {
     int Ends[2];
     if (Kind == TFdKind::SocketAsDevFd) {
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, Ends), 0);
-    } else if (Kind != TFdKind::FileAsStdout) {
+    } else if (Kind == TFdKind::PipeAsStdout || Kind == TFdKind::PipeAsDevFd) {
         ASSERT_EQ(::pipe2(Ends, O_NONBLOCK | O_CLOEXEC), 0);
     }
     std::unique_ptr<TFifoReader> Reader;
@@ -377,6 +379,12 @@ TEST_P(TFdTarget, Write) {
         ASSERT_GE(Fd, 0);
         UseAsStdout(Fd);
         LinkText = "/dev/stdout";
+    } else if (Kind == TFdKind::DeletedFileAsDevFd) {
+        WriteAll(Dir / "gone", W.Old, 0640);
+        Kept = ::open((Dir / "gone").c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(Kept, 0);
+        fs::remove(Dir / "gone");
+        LinkText = "/dev/fd/" + std::to_string(Kept);
     } else {
         Reader = std::make_unique<TFifoReader>(Ends[0]);
         if (Kind == TFdKind::PipeAsStdout) {
@@ -396,13 +404,17 @@ TEST_P(TFdTarget, Write) {
         RestoreStdout();
     if (Kept >= 0)
         ::close(Kept);
-    EXPECT_EQ(Message, "");
-    if (Reader) {
+    if (Kind == TFdKind::DeletedFileAsDevFd) {
+        EXPECT_EQ(Message, W.Failure(Target, TResult::Refused, ENOENT));
+        EXPECT_EQ(Entries(), std::set<std::string>{W.FileName});
+    } else if (Reader) {
+        EXPECT_EQ(Message, "");
         const std::string Got = Reader->Stop();
         EXPECT_TRUE(Got.size() >= W.New.size() && Got.compare(Got.size() - W.New.size(), W.New.size(), W.New) == 0)
             << "the reader got " << Got.size() << " bytes";
         EXPECT_EQ(Entries(), std::set<std::string>{W.FileName});
     } else {
+        EXPECT_EQ(Message, "");
         EXPECT_EQ(ReadAll(Dir / "out"), W.New);
         struct stat St;
         ASSERT_EQ(::stat((Dir / "out").c_str(), &St), 0);
