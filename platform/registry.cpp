@@ -18,16 +18,20 @@
 // "Name=decimal" per value. Key and value names compare without regard to case,
 // as registry names do. The file is read again for every operation, so that
 // several TRegistry objects (and several running programs) see the same data,
-// and it is replaced as a whole through TFileReplacement. A change is made
-// under the folder's lock, on the file as it stands then, so that programs
-// writing at once lose none of each other's values. Paths are kept as the
-// bytes the system gives: a folder whose name is not UTF-8 is still found.
+// and it is replaced as a whole through TFileReplacement. A file of 1 MiB or
+// more is neither read nor replaced, and a change that would make the file
+// that large is refused: the store never writes what it could not read back.
+// A change is made under the folder's lock, on the file as it stands then, so
+// that programs writing at once lose none of each other's values. Paths are
+// kept as the bytes the system gives: a folder whose name is not UTF-8 is
+// still found.
 
 namespace zelvo {
 namespace {
 
 const char* const FileName = "Zelvo.ini";
-// Larger is no file of ours; it is then never replaced.
+// A file this large or larger is no file of ours; it is then never replaced,
+// and no change that would make the file this large is saved.
 constexpr size_t kMaxStoreSize = 1 << 20;
 
 std::string& StorageFolderOverride() {
@@ -156,6 +160,9 @@ bool SaveDocument(const TDocument& Doc) {
         for (const TValue& V : S.Values)
             Data += V.Name.toUtf8() + '=' + V.Text.toUtf8() + '\n';
     }
+    // A file this large would never be read again: every setting would be lost.
+    if (static_cast<size_t>(Data.size()) >= kMaxStoreSize)
+        return false;
     TFileReplacement File(StoreFilePath());
     return File.Write(Data.constData(), static_cast<size_t>(Data.size())) && File.Commit();
 }

@@ -221,6 +221,34 @@ TEST_F(RegistryTest, FailedWriteLeavesTheOldFileIntact) {
     EXPECT_FALSE(Reg.ValueExists(QStringLiteral("CDformat")));
 }
 
+// The store reads no file of 1 MiB or more: a change that would make one is
+// refused and leaves the file as it was, readable.
+TEST_F(RegistryTest, ChangeThatWouldReachTheSizeLimitIsRefused) {
+    constexpr qsizetype Limit = 1 << 20;
+    const QByteArray Head = "[Software\\Other]\nLong=", Tail = "\n\n[Software\\Quorvin\\Zelvo]\n";
+    // "Cd=7\n" brings it to one byte short of the limit
+    WriteRaw(Head + QByteArray(Limit - 1 - 5 - Head.size() - Tail.size(), 'x') + Tail);
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(Key, false));
+    Reg.WriteInteger(QStringLiteral("Cd"), 7);
+    Reg.WriteInteger(QStringLiteral("cd"), 8);  // the same size still fits
+    const QByteArray Full = ReadRaw();
+    ASSERT_EQ(Full.size(), Limit - 1);
+
+    EXPECT_EQ(ErrorOf([&] { Reg.WriteInteger(QStringLiteral("Ce"), 8); }), "Failed to set data for 'Ce'");
+    EXPECT_EQ(ErrorOf([&] { Reg.WriteInteger(QStringLiteral("Cd"), 10); }), "Failed to set data for 'Cd'")
+        << "exactly the limit";
+    TRegistry Other;
+    EXPECT_FALSE(Other.OpenKey(QStringLiteral("\\Software\\New"), true));
+    EXPECT_FALSE(Other.KeyExists(QStringLiteral("\\Software\\New")));
+
+    EXPECT_EQ(ReadRaw(), Full);
+    EXPECT_EQ(QDir(Folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Zelvo.ini")});
+    ASSERT_TRUE(Other.OpenKey(Key, false));
+    EXPECT_EQ(Other.ReadInteger(QStringLiteral("Cd")), 8);
+    EXPECT_FALSE(Other.ValueExists(QStringLiteral("Ce")));
+}
+
 TEST(RegistryStorage, DefaultsToThePerUserConfigFolder) {
     TRegistry::SetStorageFolder(QString());
     const QString Default = TRegistry::StorageFolder();
