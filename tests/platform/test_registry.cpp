@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -121,6 +122,21 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndOtherKeysSurviveAWrite) {
     Reg.WriteInteger(QStringLiteral("Buffers"), 2);
     ASSERT_TRUE(Reg.OpenKey(QStringLiteral("\\Software\\Other"), false));
     EXPECT_EQ(Reg.ReadInteger(QStringLiteral("Keep")), 7);
+}
+
+// A name or key that comes again in another letter case (as Qt folds it, also
+// beyond ASCII) keeps its first place and spelling and takes the last text.
+TEST_F(RegistryTest, RepeatedNamesKeepTheirFirstPlaceAndTheLastText) {
+    WriteRaw(QStringLiteral(u"[Software\\Quorvin\\Zelvo]\n\u00C4x=1\nBuffers=2\n\u00E4X=3\n\U00010400=4\n"
+                            u"\U00010428=5\n\u03C2=6\n\u03A3=7\n\u1E9E=8\n\u00DF=9\nss=10\n[Software\\Other]\n"
+                            u"K=1\n[software\\quorvin\\ZELVO]\nbuffers=11\n[SOFTWARE\\other]\nk=2\n")
+                 .toUtf8());
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(Key, false));
+    Reg.WriteInteger(QStringLiteral("New"), 12);
+    EXPECT_EQ(QString::fromUtf8(ReadRaw()),
+              QStringLiteral(u"[Software\\Quorvin\\Zelvo]\n\u00C4x=3\nBuffers=11\n\U00010400=5\n\u03C2=7\n"
+                             u"\u1E9E=9\nss=10\nNew=12\n\n[Software\\Other]\nK=2\n"));
 }
 
 TEST_F(RegistryTest, ReadErrorsCarryTheValueName) {
@@ -247,6 +263,39 @@ TEST_F(RegistryTest, ChangeThatWouldReachTheSizeLimitIsRefused) {
     ASSERT_TRUE(Other.OpenKey(Key, false));
     EXPECT_EQ(Other.ReadInteger(QStringLiteral("Cd")), 8);
     EXPECT_FALSE(Other.ValueExists(QStringLiteral("Ce")));
+}
+
+// A file just under the size limit is read in time linear in its length: the
+// lock is held meanwhile, and another program gives up after three seconds.
+// This takes tens of milliseconds; reading that compares each name with all
+// before it takes minutes.
+TEST_F(RegistryTest, FileJustUnderTheSizeLimitIsHandledInLinearTime) {
+    QByteArray OneKey = "[Software\\Quorvin\\Zelvo]\n", ManyKeys;
+    for (int I = 0; I < 95000; ++I)
+        OneKey += 'V' + QByteArray::number(I) + '=' + QByteArray::number(I % 1000) + '\n';
+    for (int I = 0; I < 74000; ++I)
+        ManyKeys += (I ? "\n[K" : "[K") + QByteArray::number(I) + "]\nV=1\n";
+    const struct {
+        const char* What;
+        const QByteArray& Data;
+        QString Key, Name;
+        int32_t Last;  // the file's last value
+    } Cases[] = {
+        {"one key, 95000 values", OneKey, Key, QStringLiteral("V94999"), 999},
+        {"74000 keys", ManyKeys, QStringLiteral("\\K73999"), QStringLiteral("V"), 1},
+    };
+    for (const auto& C : Cases) {
+        ASSERT_GT(C.Data.size(), 1000000) << C.What;
+        WriteRaw(C.Data);
+        QElapsedTimer Clock;
+        Clock.start();
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(C.Key, false)) << C.What;
+        EXPECT_EQ(Reg.ReadInteger(C.Name), C.Last) << C.What;
+        Reg.WriteInteger(QStringLiteral("Fs"), 1);
+        EXPECT_LT(Clock.elapsed(), 5000) << C.What;
+        EXPECT_EQ(ReadRaw(), C.Data + "Fs=1\n") << C.What;
+    }
 }
 
 TEST(RegistryStorage, DefaultsToThePerUserConfigFolder) {
