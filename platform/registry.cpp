@@ -26,8 +26,9 @@
 // a change that would make the file that large is refused: the store never
 // writes what it could not read back. A change is made under the folder's
 // lock, on the file as it stands then, so that programs writing at once lose
-// none of each other's values. Paths are kept as the bytes the system gives: a
-// folder whose name is not UTF-8 is still found.
+// none of each other's values; where the file system keeps no locks, it is
+// made without (and one of two changes at once may be lost). Paths are kept as
+// the bytes the system gives: a folder whose name is not UTF-8 is still found.
 
 namespace zelvo {
 namespace {
@@ -209,7 +210,10 @@ bool ChangeDocument(F Change) {
     if (!MakeFolders(Folder))
         return false;
     const TFolderLock Lock(Folder);
-    if (!Lock.Held())
+    // Where the file system keeps no locks the change is made without, as it
+    // was before there was a lock: two programs writing at once may then lose
+    // one's change, which beats saving nothing at all.
+    if (!Lock.Held() && !Lock.Unsupported())
         return false;
     TDocument Doc = LoadDocument();
     // A file that exists but cannot be read is never replaced: that would lose it.

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
 
+#include "files/folder_lock.h"
 #include "tests/support/file_size_limit.h"
 
 using zelvo::ERegistryException;
@@ -26,7 +28,10 @@ protected:
         Folder = Temp.filePath(QStringLiteral("config"));
         TRegistry::SetStorageFolder(Folder);
     }
-    void TearDown() override { TRegistry::SetStorageFolder(QString()); }
+    void TearDown() override {
+        TRegistry::SetStorageFolder(QString());
+        zelvo::TFolderLock::SetTestHook({});
+    }
 
     QString FilePath() const { return QDir(Folder).filePath(QStringLiteral("Zelvo.ini")); }
 
@@ -203,6 +208,45 @@ TEST_F(RegistryTest, UnreadableStoreIsNeverReplaced) {
     EXPECT_FALSE(Reg.KeyExists(Key));
     EXPECT_FALSE(Reg.OpenKey(Key, true));
     EXPECT_TRUE(QFileInfo(FilePath()).isDir());
+}
+
+// Where the file system keeps no locks, changes are made without one; any
+// other failure to lock still refuses them.
+TEST_F(RegistryTest, FolderIsChangedUnlockedOnlyWhereTheFileSystemHasNoLocks) {
+    const struct {
+        const char* What;
+        int Errno;
+        bool Saved;
+    } Cases[] = {{"ENOLCK", ENOLCK, true},
+                 {"EOPNOTSUPP", EOPNOTSUPP, true},
+                 {"ENOSYS", ENOSYS, true},
+                 {"EINVAL", EINVAL, true},
+                 {"EIO", EIO, false}};
+    const QByteArray Before = "[Software\\Quorvin\\Zelvo]\nFs=1\n";
+    const QString New = QStringLiteral("\\Software\\Quorvin\\New");
+    for (const auto& C : Cases) {
+        WriteRaw(Before);
+        int Calls = 0;
+        zelvo::TFolderLock::SetTestHook([&](int, int) {
+            ++Calls;
+            errno = C.Errno;
+            return -1;
+        });
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(Key, false)) << C.What;  // reading takes no lock
+        const std::string Error = ErrorOf([&] { Reg.WriteInteger(QStringLiteral("Fs"), 3); });
+        EXPECT_EQ(Reg.OpenKey(New, true), C.Saved) << C.What;
+        zelvo::TFolderLock::SetTestHook({});
+
+        EXPECT_EQ(Calls, 2) << C.What;
+        if (C.Saved) {
+            EXPECT_EQ(Error, "") << C.What;
+            EXPECT_EQ(ReadRaw(), "[Software\\Quorvin\\Zelvo]\nFs=3\n\n[Software\\Quorvin\\New]\n") << C.What;
+        } else {
+            EXPECT_EQ(Error, "Failed to set data for 'Fs'") << C.What;
+            EXPECT_EQ(ReadRaw(), Before) << C.What;
+        }
+    }
 }
 
 // A write that fails part-way (here: the file-size limit, which binds root as
