@@ -3,11 +3,14 @@
 #include <QFile>
 #include <QList>
 #include <QStringList>
+#include <QStringTokenizer>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <pwd.h>
+#include <string>
 #include <unistd.h>
+#include <unordered_map>
 
 #include "files/bounded_read.h"
 #include "files/file_replacement.h"
@@ -16,18 +19,23 @@
 // The store is one INI-like text file: a section per key, named by the key's
 // path without the leading separator ("[Software\Quorvin\Zelvo]"), and a line
 // "Name=decimal" per value. Key and value names compare without regard to case,
-// as registry names do. The file is read again for every operation, so that
-// several TRegistry objects (and several running programs) see the same data,
-// and it is replaced as a whole through TFileReplacement. A change is made
-// under the folder's lock, on the file as it stands then, so that programs
-// writing at once lose none of each other's values. Paths are kept as the
-// bytes the system gives: a folder whose name is not UTF-8 is still found.
+// as registry names do. The file is read again for every operation (in time
+// linear in its length), so that several TRegistry objects (and several
+// running programs) see the same data, and it is replaced as a whole through
+// TFileReplacement. A file of 1 MiB or more is neither read nor replaced, and
+// a change that would make the file that large is refused: the store never
+// writes what it could not read back. A change is made under the folder's
+// lock, on the file as it stands then, so that programs writing at once lose
+// none of each other's values; where the file system keeps no locks, it is
+// made without (and one of two changes at once may be lost). Paths are kept as
+// the bytes the system gives: a folder whose name is not UTF-8 is still found.
 
 namespace zelvo {
 namespace {
 
 const char* const FileName = "Zelvo.ini";
-// Larger is no file of ours; it is then never replaced.
+// A file this large or larger is no file of ours; it is then never replaced,
+// and no change that would make the file this large is saved.
 constexpr size_t kMaxStoreSize = 1 << 20;
 
 std::string& StorageFolderOverride() {
@@ -90,6 +98,22 @@ QString NormaliseKey(const QString& Path) {
 
 bool SameName(const QString& A, const QString& B) { return A.compare(B, Qt::CaseInsensitive) == 0; }
 
+// A name as SameName sees it, appended to Folded: each UTF-16 unit folded on
+// its own, a low surrogate together with the high one before it. Two names are
+// the same exactly when these are equal.
+std::u32string FoldedName(QStringView Name, std::u32string Folded = {}) {
+    Folded.reserve(Folded.size() + static_cast<size_t>(Name.size()));
+    char32_t Last = 0;
+    for (const QChar C : Name) {
+        char32_t U = C.unicode();
+        if (QChar::isLowSurrogate(U) && QChar::isHighSurrogate(Last))
+            U = QChar::surrogateToUcs4(static_cast<char16_t>(Last), static_cast<char16_t>(U));
+        Last = C.unicode();
+        Folded += QChar::toCaseFolded(U);
+    }
+    return Folded;
+}
+
 // A name that is there already (in any letter case) takes the new text.
 void SetValue(TSection& S, const QString& Name, const QString& Text) {
     bool Replaced = false;
@@ -101,6 +125,10 @@ void SetValue(TSection& S, const QString& Name, const QString& Text) {
     if (!Replaced)
         S.Values.append(TValue{Name, Text});
 }
+
+// Places in the document by folded name. With them a file is read in time
+// linear in its length: a second program waits for the lock meanwhile.
+using TIndex = std::unordered_map<std::u32string, qsizetype>;
 
 TDocument LoadDocument() {
     TDocument Doc;
@@ -122,27 +150,38 @@ TDocument LoadDocument() {
     }
     const QString Text =
         QString::fromUtf8(reinterpret_cast<const char*>(Head.Bytes.data()), static_cast<qsizetype>(Head.Bytes.size()));
-    TSection* Current = nullptr;
-    for (const QString& RawLine : Text.split(QLatin1Char('\n'))) {
-        const QString Line = RawLine.trimmed();
-        if (Line.isEmpty() || Line.startsWith(QLatin1Char(';')) || Line.startsWith(QLatin1Char('#')))
+    // A value is found by its section's place followed by its folded name: one
+    // index for all sections, as a file may hold a great many of them. A name
+    // that comes again keeps its first place and spelling and takes the new
+    // text, as SetValue does.
+    TIndex SectionAt, ValueAt;
+    const auto Lines = static_cast<size_t>(Text.count(u'\n')) + 1;
+    SectionAt.reserve(Lines);
+    ValueAt.reserve(Lines);
+    qsizetype Current = -1;
+    for (const QStringView RawLine : qTokenize(Text, u'\n')) {
+        const QStringView Line = RawLine.trimmed();
+        if (Line.isEmpty() || Line.startsWith(u';') || Line.startsWith(u'#'))
             continue;
-        if (Line.startsWith(QLatin1Char('[')) && Line.endsWith(QLatin1Char(']'))) {
-            const QString Key = NormaliseKey(Line.mid(1, Line.size() - 2));
-            Current = nullptr;
-            for (TSection& S : Doc.Sections)
-                if (SameName(S.Key, Key))
-                    Current = &S;
-            if (!Current) {
+        if (Line.startsWith(u'[') && Line.endsWith(u']')) {
+            const QString Key = NormaliseKey(Line.mid(1, Line.size() - 2).toString());
+            const auto [It, New] = SectionAt.try_emplace(FoldedName(Key), Doc.Sections.size());
+            if (New)
                 Doc.Sections.append(TSection{Key, {}});
-                Current = &Doc.Sections.last();
-            }
+            Current = It->second;
             continue;
         }
-        const qsizetype Eq = Line.indexOf(QLatin1Char('='));
-        if (!Current || Eq <= 0)
+        const qsizetype Eq = Line.indexOf(u'=');
+        if (Current < 0 || Eq <= 0)
             continue;  // a line outside any key, or without a name: not ours
-        SetValue(*Current, Line.left(Eq).trimmed(), Line.mid(Eq + 1).trimmed());
+        TSection& S = Doc.Sections[Current];
+        const QStringView Name = Line.left(Eq).trimmed();
+        const auto [It, New] =
+            ValueAt.try_emplace(FoldedName(Name, std::u32string(1, static_cast<char32_t>(Current))), S.Values.size());
+        if (New)
+            S.Values.append(TValue{Name.toString(), Line.mid(Eq + 1).trimmed().toString()});
+        else
+            S.Values[It->second].Text = Line.mid(Eq + 1).trimmed().toString();
     }
     return Doc;
 }
@@ -156,6 +195,9 @@ bool SaveDocument(const TDocument& Doc) {
         for (const TValue& V : S.Values)
             Data += V.Name.toUtf8() + '=' + V.Text.toUtf8() + '\n';
     }
+    // A file this large would never be read again: every setting would be lost.
+    if (static_cast<size_t>(Data.size()) >= kMaxStoreSize)
+        return false;
     TFileReplacement File(StoreFilePath());
     return File.Write(Data.constData(), static_cast<size_t>(Data.size())) && File.Commit();
 }
@@ -168,7 +210,10 @@ bool ChangeDocument(F Change) {
     if (!MakeFolders(Folder))
         return false;
     const TFolderLock Lock(Folder);
-    if (!Lock.Held())
+    // Where the file system keeps no locks the change is made without, as it
+    // was before there was a lock: two programs writing at once may then lose
+    // one's change, which beats saving nothing at all.
+    if (!Lock.Held() && !Lock.Unsupported())
         return false;
     TDocument Doc = LoadDocument();
     // A file that exists but cannot be read is never replaced: that would lose it.

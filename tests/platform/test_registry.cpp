@@ -1,14 +1,17 @@
 #include "platform/registry.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
 
+#include "files/folder_lock.h"
 #include "tests/support/file_size_limit.h"
 
 using zelvo::ERegistryException;
@@ -25,7 +28,10 @@ protected:
         Folder = Temp.filePath(QStringLiteral("config"));
         TRegistry::SetStorageFolder(Folder);
     }
-    void TearDown() override { TRegistry::SetStorageFolder(QString()); }
+    void TearDown() override {
+        TRegistry::SetStorageFolder(QString());
+        zelvo::TFolderLock::SetTestHook({});
+    }
 
     QString FilePath() const { return QDir(Folder).filePath(QStringLiteral("Zelvo.ini")); }
 
@@ -123,6 +129,21 @@ TEST_F(RegistryTest, HandEditedFileIsReadAndOtherKeysSurviveAWrite) {
     EXPECT_EQ(Reg.ReadInteger(QStringLiteral("Keep")), 7);
 }
 
+// A name or key that comes again in another letter case (as Qt folds it, also
+// beyond ASCII) keeps its first place and spelling and takes the last text.
+TEST_F(RegistryTest, RepeatedNamesKeepTheirFirstPlaceAndTheLastText) {
+    WriteRaw(QStringLiteral(u"[Software\\Quorvin\\Zelvo]\n\u00C4x=1\nBuffers=2\n\u00E4X=3\n\U00010400=4\n"
+                            u"\U00010428=5\n\u03C2=6\n\u03A3=7\n\u1E9E=8\n\u00DF=9\nss=10\n[Software\\Other]\n"
+                            u"K=1\n[software\\quorvin\\ZELVO]\nbuffers=11\n[SOFTWARE\\other]\nk=2\n")
+                 .toUtf8());
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(Key, false));
+    Reg.WriteInteger(QStringLiteral("New"), 12);
+    EXPECT_EQ(QString::fromUtf8(ReadRaw()),
+              QStringLiteral(u"[Software\\Quorvin\\Zelvo]\n\u00C4x=3\nBuffers=11\n\U00010400=5\n\u03C2=7\n"
+                             u"\u1E9E=9\nss=10\nNew=12\n\n[Software\\Other]\nK=2\n"));
+}
+
 TEST_F(RegistryTest, ReadErrorsCarryTheValueName) {
     const char* NotIntegers[] = {"abc", "1.5", "", "4294967296", "-2147483649", "0x10", "5 6"};
     for (const char* Text : NotIntegers) {
@@ -189,6 +210,45 @@ TEST_F(RegistryTest, UnreadableStoreIsNeverReplaced) {
     EXPECT_TRUE(QFileInfo(FilePath()).isDir());
 }
 
+// Where the file system keeps no locks, changes are made without one; any
+// other failure to lock still refuses them.
+TEST_F(RegistryTest, FolderIsChangedUnlockedOnlyWhereTheFileSystemHasNoLocks) {
+    const struct {
+        const char* What;
+        int Errno;
+        bool Saved;
+    } Cases[] = {{"ENOLCK", ENOLCK, true},
+                 {"EOPNOTSUPP", EOPNOTSUPP, true},
+                 {"ENOSYS", ENOSYS, true},
+                 {"EINVAL", EINVAL, true},
+                 {"EIO", EIO, false}};
+    const QByteArray Before = "[Software\\Quorvin\\Zelvo]\nFs=1\n";
+    const QString New = QStringLiteral("\\Software\\Quorvin\\New");
+    for (const auto& C : Cases) {
+        WriteRaw(Before);
+        int Calls = 0;
+        zelvo::TFolderLock::SetTestHook([&](int, int) {
+            ++Calls;
+            errno = C.Errno;
+            return -1;
+        });
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(Key, false)) << C.What;  // reading takes no lock
+        const std::string Error = ErrorOf([&] { Reg.WriteInteger(QStringLiteral("Fs"), 3); });
+        EXPECT_EQ(Reg.OpenKey(New, true), C.Saved) << C.What;
+        zelvo::TFolderLock::SetTestHook({});
+
+        EXPECT_EQ(Calls, 2) << C.What;
+        if (C.Saved) {
+            EXPECT_EQ(Error, "") << C.What;
+            EXPECT_EQ(ReadRaw(), "[Software\\Quorvin\\Zelvo]\nFs=3\n\n[Software\\Quorvin\\New]\n") << C.What;
+        } else {
+            EXPECT_EQ(Error, "Failed to set data for 'Fs'") << C.What;
+            EXPECT_EQ(ReadRaw(), Before) << C.What;
+        }
+    }
+}
+
 // A write that fails part-way (here: the file-size limit, which binds root as
 // well) must leave the previous file whole, never a truncated one.
 TEST_F(RegistryTest, FailedWriteLeavesTheOldFileIntact) {
@@ -219,6 +279,67 @@ TEST_F(RegistryTest, FailedWriteLeavesTheOldFileIntact) {
     ASSERT_TRUE(Reg.OpenKey(Key, false));
     EXPECT_EQ(Reg.ReadInteger(QStringLiteral("Fs")), 3);
     EXPECT_FALSE(Reg.ValueExists(QStringLiteral("CDformat")));
+}
+
+// The store reads no file of 1 MiB or more: a change that would make one is
+// refused and leaves the file as it was, readable.
+TEST_F(RegistryTest, ChangeThatWouldReachTheSizeLimitIsRefused) {
+    constexpr qsizetype Limit = 1 << 20;
+    const QByteArray Head = "[Software\\Other]\nLong=", Tail = "\n\n[Software\\Quorvin\\Zelvo]\n";
+    // "Cd=7\n" brings it to one byte short of the limit
+    WriteRaw(Head + QByteArray(Limit - 1 - 5 - Head.size() - Tail.size(), 'x') + Tail);
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(Key, false));
+    Reg.WriteInteger(QStringLiteral("Cd"), 7);
+    Reg.WriteInteger(QStringLiteral("cd"), 8);  // the same size still fits
+    const QByteArray Full = ReadRaw();
+    ASSERT_EQ(Full.size(), Limit - 1);
+
+    EXPECT_EQ(ErrorOf([&] { Reg.WriteInteger(QStringLiteral("Ce"), 8); }), "Failed to set data for 'Ce'");
+    EXPECT_EQ(ErrorOf([&] { Reg.WriteInteger(QStringLiteral("Cd"), 10); }), "Failed to set data for 'Cd'")
+        << "exactly the limit";
+    TRegistry Other;
+    EXPECT_FALSE(Other.OpenKey(QStringLiteral("\\Software\\New"), true));
+    EXPECT_FALSE(Other.KeyExists(QStringLiteral("\\Software\\New")));
+
+    EXPECT_EQ(ReadRaw(), Full);
+    EXPECT_EQ(QDir(Folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Zelvo.ini")});
+    ASSERT_TRUE(Other.OpenKey(Key, false));
+    EXPECT_EQ(Other.ReadInteger(QStringLiteral("Cd")), 8);
+    EXPECT_FALSE(Other.ValueExists(QStringLiteral("Ce")));
+}
+
+// A file just under the size limit is read in time linear in its length: the
+// lock is held meanwhile, and another program gives up after three seconds.
+// This takes tens of milliseconds; reading that compares each name with all
+// before it takes minutes.
+TEST_F(RegistryTest, FileJustUnderTheSizeLimitIsHandledInLinearTime) {
+    QByteArray OneKey = "[Software\\Quorvin\\Zelvo]\n", ManyKeys;
+    for (int I = 0; I < 95000; ++I)
+        OneKey += 'V' + QByteArray::number(I) + '=' + QByteArray::number(I % 1000) + '\n';
+    for (int I = 0; I < 74000; ++I)
+        ManyKeys += (I ? "\n[K" : "[K") + QByteArray::number(I) + "]\nV=1\n";
+    const struct {
+        const char* What;
+        const QByteArray& Data;
+        QString Key, Name;
+        int32_t Last;  // the file's last value
+    } Cases[] = {
+        {"one key, 95000 values", OneKey, Key, QStringLiteral("V94999"), 999},
+        {"74000 keys", ManyKeys, QStringLiteral("\\K73999"), QStringLiteral("V"), 1},
+    };
+    for (const auto& C : Cases) {
+        ASSERT_GT(C.Data.size(), 1000000) << C.What;
+        WriteRaw(C.Data);
+        QElapsedTimer Clock;
+        Clock.start();
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(C.Key, false)) << C.What;
+        EXPECT_EQ(Reg.ReadInteger(C.Name), C.Last) << C.What;
+        Reg.WriteInteger(QStringLiteral("Fs"), 1);
+        EXPECT_LT(Clock.elapsed(), 5000) << C.What;
+        EXPECT_EQ(ReadRaw(), C.Data + "Fs=1\n") << C.What;
+    }
 }
 
 TEST(RegistryStorage, DefaultsToThePerUserConfigFolder) {
