@@ -38,8 +38,10 @@ public:
     explicit TCallBackWinOut(TAudioOut* Owner) : FOwner(Owner) {}
 
     void PostNotice(Notice N, HWaveOut Handle, WaveHdr*) override {
+        // Built before the release below, which is what publishes it.
+        auto* Event = new TNoticeEvent(N, Handle);
         FPosted.fetch_add(1, std::memory_order_release);
-        QCoreApplication::postEvent(this, new TNoticeEvent(N, Handle));
+        QCoreApplication::postEvent(this, Event);
     }
 
     // Notices that still arrive afterwards are dropped.
@@ -53,7 +55,8 @@ public:
 protected:
     void customEvent(QEvent* E) override {
         // Qt's queue already orders the driver's thread before this one; the
-        // explicit edge lets race checkers, which cannot see inside Qt, agree.
+        // explicit edge, after the event was built, lets race checkers, which
+        // cannot see inside Qt, agree.
         (void)FPosted.load(std::memory_order_acquire);
         if (E->type() != kNoticeEvent)
             return;

@@ -43,13 +43,17 @@ install_into() {
 
 # A desktop session that knows only the prefix's data (X-Generic: no
 # desktop-specific lookup) and nothing of the caller's environment; its PATH
-# is the system's.
+# is the system's. A sanitized build's program keeps its sanitizers' options.
+sanitizer_options=()
+for option in ASAN_OPTIONS UBSAN_OPTIONS TSAN_OPTIONS LSAN_OPTIONS; do
+    [ -z "${!option:-}" ] || sanitizer_options+=("$option=${!option}")
+done
 in_desktop() {
     local prefix=$1
     shift
     env -i PATH=/usr/bin:/bin LC_ALL=C.UTF-8 HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
         XDG_DATA_HOME="$work/data" XDG_DATA_DIRS="$prefix/share" XDG_RUNTIME_DIR="$work/runtime" \
-        XDG_CURRENT_DESKTOP=X-Generic "$@"
+        XDG_CURRENT_DESKTOP=X-Generic "${sanitizer_options[@]}" "$@"
 }
 
 # The words of the menu entry's Exec line for one file, one a line, as the

@@ -58,6 +58,8 @@ struct TTick {
         Unplugged = Exists(".unplug");
         PollErr = Exists(".pollerr");
         Frozen = Exists(".freeze");
+        // Before noprepare: a test that creates noprepare first can never have
+        // the underrun seen without it.
         Xrun = Exists(".xrun");
         NoPrepare = Exists(".noprepare");
     }
