@@ -10,9 +10,11 @@
 #include <cstring>
 #include <regex>
 #include <spawn.h>
+#include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "files/file_replacement.h"
 #include "files_fixture.h"
@@ -23,6 +25,26 @@ extern char** environ;
 
 namespace zelvo::test {
 namespace {
+
+// Starts replace_victim with Args; -1 when it cannot be started.
+pid_t StartVictim(std::vector<std::string> Args) {
+    std::vector<char*> Argv{const_cast<char*>(ZELVO_VICTIM)};
+    for (std::string& A : Args)
+        Argv.push_back(A.data());
+    Argv.push_back(nullptr);
+    pid_t Child = -1;
+    return posix_spawn(&Child, ZELVO_VICTIM, nullptr, nullptr, Argv.data(), environ) == 0 ? Child : -1;
+}
+
+// Waits for Child: "" when it ended by itself with 0, else how it ended.
+std::string Ending(pid_t Child) {
+    int Status = 0;
+    if (::waitpid(Child, &Status, 0) != Child)
+        return "not a child";
+    if (WIFSIGNALED(Status))
+        return std::string("ended by signal ") + strsignal(WTERMSIG(Status));
+    return WEXITSTATUS(Status) == 0 ? "" : "exit " + std::to_string(WEXITSTATUS(Status));
+}
 
 struct TKillCase {
     const char* Name;
@@ -138,19 +160,12 @@ TEST_F(TFilesFixture, TwoProgramsWritingSettingsAtOnceLoseNoValue) {
     for (int Round = 0; Round < kRounds; ++Round) {
         fs::remove(Dir / "Zelvo.ini");
         std::vector<pid_t> Children;
-        for (std::string Prefix : {"A", "B"}) {
-            std::string Mode = "values", Where = Folder, Count = std::to_string(kValues);
-            char* Argv[] = {const_cast<char*>(ZELVO_VICTIM), Mode.data(), Where.data(), Prefix.data(), Count.data(),
-                            nullptr};
-            pid_t Child = -1;
-            ASSERT_EQ(posix_spawn(&Child, ZELVO_VICTIM, nullptr, nullptr, Argv, environ), 0);
-            Children.push_back(Child);
+        for (const char* Prefix : {"A", "B"}) {
+            Children.push_back(StartVictim({"values", Folder, Prefix, std::to_string(kValues)}));
+            ASSERT_GE(Children.back(), 0);
         }
-        for (const pid_t Child : Children) {
-            int Status = 0;
-            ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
-            EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << "a write failed: " << Status;
-        }
+        for (const pid_t Child : Children)
+            EXPECT_EQ(Ending(Child), "") << "a write failed";
         TRegistry::SetStorageFolder(QFile::decodeName(Folder.c_str()));
         TRegistry Reg;
         ASSERT_TRUE(Reg.OpenKey(QString::fromLatin1(kSettingsKey), false));
@@ -171,7 +186,7 @@ TEST_F(TFilesFixture, TwoProgramsWritingSettingsAtOnceLoseNoValue) {
 // round, and neither is ended by it.
 TEST_F(TFilesFixture, TwoWritersAmongManyStaleTemporariesBothComplete) {
     constexpr int kRounds = 30, kStale = 100;
-    std::string Target = (Dir / "o.wav").string();
+    const std::string Target = (Dir / "o.wav").string();
     int Failed = 0;
     for (int Round = 0; Round < kRounds; ++Round) {
         for (int I = 0; I < kStale; ++I) {
@@ -182,22 +197,14 @@ TEST_F(TFilesFixture, TwoWritersAmongManyStaleTemporariesBothComplete) {
         }
         std::vector<pid_t> Children;
         for (int C = 0; C < 2; ++C) {
-            std::string Mode = "once";
-            char* Argv[] = {const_cast<char*>(ZELVO_VICTIM), Mode.data(), Target.data(), nullptr};
-            pid_t Child = -1;
-            ASSERT_EQ(posix_spawn(&Child, ZELVO_VICTIM, nullptr, nullptr, Argv, environ), 0);
-            Children.push_back(Child);
+            Children.push_back(StartVictim({"once", Target}));
+            ASSERT_GE(Children.back(), 0);
         }
-        for (const pid_t Child : Children) {
-            int Status = 0;
-            ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
-            if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0) {
+        for (const pid_t Child : Children)
+            if (const std::string How = Ending(Child); !How.empty()) {
                 ++Failed;
-                ADD_FAILURE() << "round " << Round << ": "
-                              << (WIFSIGNALED(Status) ? std::string("ended by signal ") + strsignal(WTERMSIG(Status))
-                                                      : "exit " + std::to_string(WEXITSTATUS(Status)));
+                ADD_FAILURE() << "round " << Round << ": " << How;
             }
-        }
     }
     EXPECT_EQ(Failed, 0) << "of " << 2 * kRounds << " writers";
     EXPECT_EQ(ReadAll(Target), "written once");
