@@ -57,6 +57,12 @@ TFileKind KindOf(mode_t Mode) {
 
 bool SameFile(const struct stat& A, const struct stat& B) { return A.st_ino == B.st_ino && A.st_dev == B.st_dev; }
 
+// The folder that holds the entry Path names.
+std::string FolderOf(const std::string& Path) {
+    const size_t Slash = Path.find_last_of('/');
+    return Slash == std::string::npos ? "." : Slash == 0 ? "/" : Path.substr(0, Slash);
+}
+
 bool OnProcFs(const std::string& Folder) {
     struct statfs Fs;
     return ::statfs(Folder.c_str(), &Fs) == 0 && Fs.f_type == PROC_SUPER_MAGIC;
@@ -108,7 +114,7 @@ TFileTarget Resolve(const std::string& Path, struct stat& St) {
         const size_t Slash = T.Path.find_last_of('/');
         const std::string Next =
             Link.front() == '/' || Slash == std::string::npos ? Link : T.Path.substr(0, Slash + 1) + Link;
-        if (OnProcFs(Slash == std::string::npos ? "." : Slash == 0 ? "/" : T.Path.substr(0, Slash))) {
+        if (OnProcFs(FolderOf(T.Path))) {
             // The kernel's links to open files name a pipe "pipe:[N]" and a
             // deleted file by the path it had: only the kernel's own walk
             // reaches what they stand for, and the text is a path to follow
@@ -350,8 +356,7 @@ bool TFileReplacement::OpenInPlace(const std::string& Path, struct stat& Found, 
 
 void TFileReplacement::OpenReplacement(const std::string& Path, const struct stat* Old) {
     const size_t Slash = Path.find_last_of('/');
-    const std::string Folder =
-        Slash == std::string::npos ? std::string(".") : Slash == 0 ? std::string("/") : Path.substr(0, Slash);
+    const std::string Folder = FolderOf(Path);
     FBase = Slash == std::string::npos ? Path : Path.substr(Slash + 1);
     if (FBase.empty())
         return Fail(EISDIR);

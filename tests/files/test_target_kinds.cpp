@@ -339,10 +339,8 @@ const char* FdKindName(size_t K) {
 class TFdTarget : public TFilesFixture, public ::testing::WithParamInterface<std::tuple<size_t, size_t>> {
 protected:
     void TearDown() override {
-        if (FSavedStdout >= 0) {
-            ::dup2(FSavedStdout, 1);
-            ::close(FSavedStdout);
-        }
+        if (FSavedStdout >= 0)
+            RestoreStdout();
         TRegistry::SetStorageFolder(QString());
         TFilesFixture::TearDown();
     }
