@@ -14,7 +14,7 @@
 
 #include "files/bounded_read.h"
 #include "files/file_replacement.h"
-#include "files/folder_lock.h"
+#include "files/lock_file.h"
 
 // The store is one INI-like text file: a section per key, named by the key's
 // path without the leading separator ("[Software\Quorvin\Zelvo]"), and a line
@@ -24,10 +24,12 @@
 // running programs) see the same data, and it is replaced as a whole through
 // TFileReplacement. A file of 1 MiB or more is neither read nor replaced, and
 // a change that would make the file that large is refused: the store never
-// writes what it could not read back. A change is made under the folder's
-// lock, on the file as it stands then, so that programs writing at once lose
-// none of each other's values; where the file system keeps no locks, it is
-// made without (and one of two changes at once may be lost). Paths are kept as
+// writes what it could not read back. A change is made under the lock of
+// "Zelvo.ini.lock" beside it, a file that only its owner can open, on the
+// file as it stands then, so that programs writing at once lose none of each
+// other's values and nobody else can hold a change up; where the file system
+// keeps no locks, it is made without (and one of two changes at once may be
+// lost). Paths are kept as
 // the bytes the system gives: a folder whose name is not UTF-8 is still found.
 
 namespace zelvo {
@@ -209,7 +211,7 @@ bool ChangeDocument(F Change) {
     const std::string Folder = StorageFolderBytes();
     if (!MakeFolders(Folder))
         return false;
-    const TFolderLock Lock(Folder);
+    const TLockFile Lock(StoreFilePath() + ".lock");
     // Where the file system keeps no locks the change is made without, as it
     // was before there was a lock: two programs writing at once may then lose
     // one's change, which beats saving nothing at all.

@@ -10,9 +10,14 @@
 
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "files/folder_lock.h"
+#include "files/lock_file.h"
 #include "tests/support/file_size_limit.h"
+#include "tests/support/other_user.h"
 
 using zelvo::ERegistryException;
 using zelvo::TRegistry;
@@ -30,7 +35,7 @@ protected:
     }
     void TearDown() override {
         TRegistry::SetStorageFolder(QString());
-        zelvo::TFolderLock::SetTestHook({});
+        zelvo::TLockFile::SetTestHook({});
     }
 
     QString FilePath() const { return QDir(Folder).filePath(QStringLiteral("Zelvo.ini")); }
@@ -227,7 +232,7 @@ TEST_F(RegistryTest, FolderIsChangedUnlockedOnlyWhereTheFileSystemHasNoLocks) {
     for (const auto& C : Cases) {
         WriteRaw(Before);
         int Calls = 0;
-        zelvo::TFolderLock::SetTestHook([&](int, int) {
+        zelvo::TLockFile::SetTestHook([&](int, int) {
             ++Calls;
             errno = C.Errno;
             return -1;
@@ -236,7 +241,7 @@ TEST_F(RegistryTest, FolderIsChangedUnlockedOnlyWhereTheFileSystemHasNoLocks) {
         ASSERT_TRUE(Reg.OpenKey(Key, false)) << C.What;  // reading takes no lock
         const std::string Error = ErrorOf([&] { Reg.WriteInteger(QStringLiteral("Fs"), 3); });
         EXPECT_EQ(Reg.OpenKey(New, true), C.Saved) << C.What;
-        zelvo::TFolderLock::SetTestHook({});
+        zelvo::TLockFile::SetTestHook({});
 
         EXPECT_EQ(Calls, 2) << C.What;
         if (C.Saved) {
@@ -247,6 +252,89 @@ TEST_F(RegistryTest, FolderIsChangedUnlockedOnlyWhereTheFileSystemHasNoLocks) {
             EXPECT_EQ(ReadRaw(), Before) << C.What;
         }
     }
+}
+
+// Whatever another user does to the settings folder (here one they may
+// write, holding a settings file they may read), no change waits for them:
+// the lock is a file of ours that they cannot open.
+TEST_F(RegistryTest, AnotherUserCanNeitherBlockNorDelayAChange) {
+    if (!zelvo::test::TOtherUser::Possible())
+        GTEST_SKIP() << "only root can act as another user";
+    {
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(Key, true));
+        Reg.WriteInteger(QStringLiteral("Fs"), 1);
+    }
+    const std::string Dir = QFile::encodeName(Folder).toStdString(), Ini = Dir + "/Zelvo.ini",
+                      Lock = Ini + ".lock", Theirs = Dir + "/theirs";
+    ASSERT_EQ(::chmod(QFile::encodeName(Temp.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(Dir.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(Ini.c_str(), 0666), 0);
+    auto Locked = [](int Fd) { return Fd >= 0 && ::flock(Fd, LOCK_EX | LOCK_NB) == 0; };
+    const struct {
+        const char* What;
+        std::function<bool()> Act;
+    } Cases[] = {
+        {"locks the folder", [&] { return Locked(::open(Dir.c_str(), O_RDONLY | O_DIRECTORY)); }},
+        {"locks the settings file", [&] { return Locked(::open(Ini.c_str(), O_RDONLY)); }},
+        {"makes the lock file first and locks it",
+         [&] {
+             const int Fd = ::open(Lock.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+             return Fd >= 0 && ::fchmod(Fd, 0666) == 0 && Locked(Fd);
+         }},
+        {"links the lock file's name to a file it locks",
+         [&] {
+             return Locked(::open(Theirs.c_str(), O_RDWR | O_CREAT, 0666)) && ::symlink(Theirs.c_str(), Lock.c_str()) == 0;
+         }},
+        {"puts a FIFO under the lock file's name", [&] { return ::mkfifo(Lock.c_str(), 0666) == 0; }},
+    };
+    int32_t Value = 2;
+    for (const auto& C : Cases) {
+        ::unlink(Lock.c_str());
+        ::unlink(Theirs.c_str());
+        const zelvo::test::TOtherUser Other(C.Act);
+        ASSERT_TRUE(Other.Done()) << C.What;
+        int Busy = 0;
+        zelvo::TLockFile::SetTestHook([&](int Fd, int Operation) {
+            const int R = ::flock(Fd, Operation);
+            Busy += R != 0 && errno == EWOULDBLOCK;
+            return R;
+        });
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(Key, false)) << C.What;
+        EXPECT_EQ(ErrorOf([&] { Reg.WriteInteger(QStringLiteral("Fs"), Value); }), "") << C.What;
+        zelvo::TLockFile::SetTestHook({});
+        EXPECT_EQ(Busy, 0) << C.What << ": the change waited for them";
+        EXPECT_EQ(Reg.ReadInteger(QStringLiteral("Fs")), Value) << C.What;
+        ++Value;
+    }
+    // nor can they open the lock while a change of ours holds it
+    const zelvo::TLockFile Held(Lock);
+    ASSERT_TRUE(Held.Held());
+    const zelvo::test::TOtherUser Other([&] { return ::open(Lock.c_str(), O_RDONLY | O_NONBLOCK) < 0 && errno == EACCES; });
+    EXPECT_TRUE(Other.Done());
+}
+
+// Another program of ours that is changing the settings is waited for, up to
+// the patience, and then the change is refused with the file as it was.
+TEST_F(RegistryTest, AChangeWaitsForAnotherProgramsChangeAndThenGivesUp) {
+    {
+        TRegistry Reg;
+        ASSERT_TRUE(Reg.OpenKey(Key, true));
+        Reg.WriteInteger(QStringLiteral("Fs"), 1);
+    }
+    const QByteArray Before = ReadRaw();
+    TRegistry Reg;
+    ASSERT_TRUE(Reg.OpenKey(Key, false));
+    {
+        const zelvo::TLockFile Other(QFile::encodeName(FilePath()).toStdString() + ".lock");
+        ASSERT_TRUE(Other.Held());
+        EXPECT_EQ(ErrorOf([&] { Reg.WriteInteger(QStringLiteral("Fs"), 2); }), "Failed to set data for 'Fs'");
+        EXPECT_EQ(ReadRaw(), Before);
+    }
+    Reg.WriteInteger(QStringLiteral("Fs"), 3);
+    EXPECT_EQ(Reg.ReadInteger(QStringLiteral("Fs")), 3);
+    EXPECT_EQ(QDir(Folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Zelvo.ini")});
 }
 
 // A write that fails part-way (here: the file-size limit, which binds root as
