@@ -1,4 +1,5 @@
 #include "files/file_replacement.h"
+#include "files/lock_file.h"
 
 #include <cerrno>
 #include <csignal>
@@ -53,6 +54,25 @@ TFileKind KindOf(mode_t Mode) {
     if (S_ISDIR(Mode))
         return TFileKind::fkDirectory;
     return TFileKind::fkOther;
+}
+
+// The umask, read without setting it where the kernel shows it: setting it
+// even for a moment would give a file made meanwhile by another thread the
+// wrong mode.
+mode_t CurrentUmask() {
+    if (FILE* Status = std::fopen("/proc/self/status", "re")) {
+        char Line[256];
+        unsigned Mask = 0;
+        bool Found = false;
+        while (!Found && std::fgets(Line, sizeof Line, Status))
+            Found = std::sscanf(Line, "Umask: %o", &Mask) == 1;
+        std::fclose(Status);
+        if (Found)
+            return static_cast<mode_t>(Mask & 0777);
+    }
+    const mode_t Mask = ::umask(0);
+    ::umask(Mask);
+    return Mask;
 }
 
 bool SameFile(const struct stat& A, const struct stat& B) { return A.st_ino == B.st_ino && A.st_dev == B.st_dev; }
@@ -374,15 +394,19 @@ void TFileReplacement::OpenReplacement(const std::string& Path, const struct sta
 
     SweepStaleTemporaries(FDirFd, FBase);
 
+    FMode = Old ? Old->st_mode & 07777 : 0666 & ~CurrentUmask();
+    // Open to us alone until the content is complete: a named temporary can
+    // be opened by whoever may search the folder, and the target's mode
+    // would let them read new content that the target does not show yet.
     if (!NamedTemporaries()) {
-        FFd = ::openat(FDirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        FFd = ::openat(FDirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         // these say that the file system has no unnamed files
         if (FFd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             return Fail(errno);
     }
     for (int Try = 0; FFd < 0 && Try < 16; ++Try) {
         const std::string Name = TempName(FBase);
-        FFd = ::openat(FDirFd, Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        FFd = ::openat(FDirFd, Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (FFd >= 0)
             FTempName = Name;
         else if (errno != EEXIST)
@@ -390,17 +414,26 @@ void TFileReplacement::OpenReplacement(const std::string& Path, const struct sta
     }
     if (FFd < 0)
         return Fail(EEXIST);
-    // held until the end: the sweep of another writer leaves a live file alone.
-    // Not waited for: whoever may open a named temporary could lock it first.
-    ::flock(FFd, LOCK_EX | LOCK_NB);
+    AtStep(TStep::TemporaryMade, FFd);
+    // Held until the end: the sweep of another writer leaves a live file
+    // alone. A program of ours may have taken it first; the write waits for
+    // it rather than go on unprotected.
+    const int LockError = WaitForLock([this] {
+        const int R = ::flock(FFd, LOCK_EX | LOCK_NB);
+        if (R != 0 && errno == EWOULDBLOCK) {
+            AtStep(TStep::TemporaryLockBusy, FFd);
+            errno = EWOULDBLOCK;
+        }
+        return R;
+    });
+    if (LockError && !LocksUnsupported(LockError))
+        return Fail(LockError);
 
     if (Old) {
         struct stat New;
         if (::fstat(FFd, &New) == 0 && (New.st_uid != Old->st_uid || New.st_gid != Old->st_gid) &&
             ::fchown(FFd, Old->st_uid, Old->st_gid) != 0)
             (void)!::fchown(FFd, static_cast<uid_t>(-1), Old->st_gid);  // the group alone, where we are in it
-        if (::fchmod(FFd, Old->st_mode & 07777) != 0)
-            return Fail(errno);
     }
 }
 
@@ -450,7 +483,11 @@ bool TFileReplacement::Commit() {
         Discard();
         return false;
     }
-    if (::fsync(FFd) != 0 && !(FInPlace && (errno == EINVAL || errno == EROFS || errno == EOPNOTSUPP)))
+    // complete now: it may show what the target will (after the owner, which
+    // would clear a set-id bit)
+    if (!FInPlace && ::fchmod(FFd, FMode) != 0)
+        Fail(errno);
+    if (Ok() && ::fsync(FFd) != 0 && !(FInPlace && (errno == EINVAL || errno == EROFS || errno == EOPNOTSUPP)))
         Fail(errno);  // devices and pipes have nothing to flush
     if (Ok() && !FInPlace && FTempName.empty()) {
         // a name for the unnamed file; through /proc, since AT_EMPTY_PATH

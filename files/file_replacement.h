@@ -58,7 +58,8 @@ TFileTarget ResolveFileTarget(const std::string& Path);
 //   refused to root as well.
 // - The replacement keeps the replaced file's permission bits, and its owner
 //   and group where the process may set them. A new file gets 0666 less the
-//   umask.
+//   umask. Until the content is complete the file is open to its owner alone,
+//   so nobody else can read what the target would not show them.
 // - The new content is complete and flushed (fsync) before it takes the
 //   target's name, and the folder is flushed after the rename.
 // - The content is written into an unnamed file (O_TMPFILE) of the target's
@@ -78,6 +79,11 @@ TFileTarget ResolveFileTarget(const std::string& Path);
 // - A failure at any step leaves the target as it was and no temporary file.
 //   Written in place, what reached the device stays written; there is nothing
 //   to restore.
+// - The temporary is locked (flock) from its creation to the end, so that no
+//   sweep takes it. Only its owner can open it; a lock that a program of
+//   theirs took first is waited for up to kLockPatienceMs, and then the write
+//   fails (EWOULDBLOCK). Where the file system keeps no locks it goes on
+//   without: no sweep can lock the temporary there, so none removes it.
 class TFileReplacement {
 public:
     static constexpr int kStallSeconds = 3;
@@ -110,7 +116,14 @@ public:
     // For tests: behave as on a file system without O_TMPFILE.
     static void UseNamedTemporaries(bool Named);
     // For tests: called at these steps, with the descriptor in question.
-    enum class TStep { BeforeInPlaceOpen, InPlaceOpened, SweepExamines, BeforeFolderFlush };
+    enum class TStep {
+        BeforeInPlaceOpen,
+        InPlaceOpened,
+        SweepExamines,
+        TemporaryMade,      // before the writer locks it
+        TemporaryLockBusy,  // at each attempt that found it locked
+        BeforeFolderFlush
+    };
     static void SetTestHook(std::function<void(TStep Step, int Fd)> Hook);
 
 private:
@@ -129,6 +142,7 @@ private:
     bool FInPlace = false;
     bool FSocket = false;       // FFd is a socket: written with send, which raises no SIGPIPE
     bool FDirSyncable = false;  // FDirFd can be flushed
+    unsigned FMode = 0;         // the permission bits the replacement gets once complete
     long long FLastProgressMs = 0;
 };
 

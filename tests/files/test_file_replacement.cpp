@@ -1,15 +1,18 @@
 // The helper on its own: what the sweep removes and spares, and failures that
 // must leave neither a changed target nor a temporary file, with unnamed and
 // with named temporaries.
+#include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <vector>
+#include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "files/file_replacement.h"
 #include "files_fixture.h"
 #include "tests/support/file_size_limit.h"
+#include "tests/support/other_user.h"
 
 namespace zelvo::test {
 namespace {
@@ -227,6 +230,95 @@ TEST_P(TReplacement, AStaleTemporaryOpenedWhileTheSweepExaminesItHoldsNoWriteUp)
     ::close(Opened);
     EXPECT_EQ(ReadAll(Dir / "tone.wav"), "new");
     EXPECT_EQ(Entries(), std::set<std::string>{"tone.wav"});
+}
+
+// While new content is written, nobody but the owner can open the
+// temporary, whatever mode the target has; the mode comes with the complete
+// content. Another user (where the tests can be one) is refused.
+TEST_P(TReplacement, TheTemporaryIsOpenToItsOwnerAloneUntilTheContentIsComplete) {
+    ASSERT_EQ(::chmod(Dir.c_str(), 0755), 0);
+    const mode_t Umask = ::umask(027);
+    const struct {
+        const char* Name;
+        int Mode;  // of the target before; -1: none
+        mode_t After;
+    } Cases[] = {{"ReadableByAll", 0644, 0644}, {"Private", 0600, 0600}, {"GroupWritable", 0664, 0664},
+                 {"New", -1, 0640}};
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        const fs::path Target = Dir / C.Name;
+        if (C.Mode >= 0)
+            WriteAll(Target, "old", static_cast<mode_t>(C.Mode));
+        int Temp = -1;
+        TFileReplacement::SetTestHook([&](TFileReplacement::TStep Step, int Fd) {
+            if (Step == TFileReplacement::TStep::TemporaryMade)
+                Temp = Fd;
+        });
+        TFileReplacement F(Target.string());
+        ASSERT_TRUE(F.Write("new content", 11));
+        struct stat St;
+        ASSERT_EQ(::fstat(Temp, &St), 0);
+        EXPECT_EQ(St.st_mode & 077, 0u) << std::oct << (St.st_mode & 07777);
+        if (TOtherUser::Possible()) {
+            // by its name, or through the kernel's link to the unnamed one
+            std::string Name = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(Temp);
+            for (const std::string& E : Entries())
+                if (E.rfind("." + std::string(C.Name) + ".", 0) == 0)
+                    Name = (Dir / E).string();
+            const TOtherUser Other([&] { return ::open(Name.c_str(), O_RDONLY | O_NONBLOCK) < 0 && errno == EACCES; });
+            EXPECT_TRUE(Other.Done()) << Name << " opened by another user";
+        }
+        ASSERT_TRUE(F.Commit());
+        ASSERT_EQ(::stat(Target.c_str(), &St), 0);
+        EXPECT_EQ(St.st_mode & 07777, C.After);
+        EXPECT_EQ(ReadAll(Target), "new content");
+    }
+    ::umask(Umask);
+}
+
+// A program that locks the new temporary before the writer can (only its
+// owner can open it) delays the write; it never leaves the writer unlocked,
+// where another writer's sweep could remove the live temporary. Held beyond
+// the patience, the write fails and nothing is replaced.
+TEST_P(TReplacement, ALockTakenFirstOnTheTemporaryIsWaitedForNeverWrittenPast) {
+    const fs::path Target = Dir / "tone.wav";
+    for (const bool Released : {true, false}) {
+        SCOPED_TRACE(Released ? "released" : "held");
+        WriteAll(Target, "old", 0644);
+        int Holder = -1, Busy = 0;
+        TFileReplacement::SetTestHook([&](TFileReplacement::TStep Step, int Fd) {
+            if (Step == TFileReplacement::TStep::TemporaryMade) {
+                Holder = ::open(("/proc/self/fd/" + std::to_string(Fd)).c_str(), O_RDONLY | O_CLOEXEC);
+                ASSERT_EQ(::flock(Holder, LOCK_EX | LOCK_NB), 0);
+            } else if (Step == TFileReplacement::TStep::TemporaryLockBusy && ++Busy == 2 && Released) {
+                ::close(Holder);
+                Holder = -1;
+            }
+        });
+        TFileReplacement F(Target.string());
+        TFileReplacement::SetTestHook(nullptr);
+        EXPECT_GE(Busy, 2);
+        if (Released && Holder >= 0)
+            ::close(Holder);  // by the time the writing starts, at the latest
+        if (!Released) {
+            EXPECT_FALSE(F.Ok());
+            EXPECT_EQ(F.Error(), EWOULDBLOCK);
+            EXPECT_FALSE(F.Commit());
+            ::close(Holder);
+            EXPECT_EQ(ReadAll(Target), "old");
+            EXPECT_EQ(Entries(), std::set<std::string>{"tone.wav"});
+            continue;
+        }
+        ASSERT_TRUE(F.Write("new", 3));
+        // looks a minute old, as after a stall: a second writer's sweep finds it locked
+        for (const std::string& E : Entries())
+            if (E != "tone.wav")
+                Age(Dir / E, 120);
+        ASSERT_TRUE(Replace(Target, "second"));
+        EXPECT_TRUE(F.Commit()) << "the live temporary was swept";
+        EXPECT_EQ(ReadAll(Target), "new");
+        EXPECT_EQ(Entries(), std::set<std::string>{"tone.wav"});
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Temporaries, TReplacement, ::testing::Values(false, true),
