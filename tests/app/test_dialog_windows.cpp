@@ -1,0 +1,129 @@
+// The windows that the disabled main window waits for: where they open.
+#include <QProgressBar>
+#include <QScreen>
+
+#include <functional>
+
+#include "app_fixture.h"
+#include "app/dialog_window.h"
+#include "app/file_dialog.h"
+#include "app/tfrmabout.h"
+#include "app/tfrmwait.h"
+#include "platform/html_help.h"
+
+namespace zelvo::test {
+namespace {
+
+struct TFitCase {
+    const char* Name;
+    QRect Frame;
+    QRect Available;
+    QPoint Expected;
+};
+
+TEST(FitIntoArea, KeepsAPlaceThatFitsElseMovesTheLeastDistanceIntoTheArea) {
+    // the two dialogs at their design positions, each with a frame of 1, 1, 20, 1
+    const QRect Settings(QPoint(776, 198), QSize(235, 184));
+    const QRect About(QPoint(496, 167), QSize(358, 398));
+    const TFitCase Cases[] = {
+        {"1920x1080: settings as designed", Settings, QRect(0, 0, 1920, 1080), {776, 198}},
+        {"1920x1080: about as designed", About, QRect(0, 0, 1920, 1080), {496, 167}},
+        {"1024x768: settings as designed", Settings, QRect(0, 0, 1024, 768), {776, 198}},
+        {"1024x768: about as designed", About, QRect(0, 0, 1024, 768), {496, 167}},
+        {"800x600: settings moves left only", Settings, QRect(0, 0, 800, 600), {565, 198}},
+        {"800x600: about moves left only", About, QRect(0, 0, 800, 600), {442, 167}},
+        {"800x600 over a 40-pixel panel: about moves up too", About, QRect(0, 0, 800, 560), {442, 162}},
+        {"800x600 under a 200-pixel panel: about moves down", About, QRect(0, 200, 800, 400), {442, 200}},
+        {"the area exactly: its corner", QRect(QPoint(9, 9), QSize(800, 600)), QRect(0, 0, 800, 600), {0, 0}},
+        {"a second screen right of the first", Settings, QRect(1920, 0, 1280, 1024), {1920, 198}},
+        {"a screen left of the primary one", Settings, QRect(-1280, 0, 1280, 1024), {-235, 198}},
+        {"320x240: settings fits once moved", Settings, QRect(0, 0, 320, 240), {85, 56}},
+        {"320x240, smaller than about: its corner", About, QRect(0, 0, 320, 240), {0, 0}},
+        {"narrower than about only: left edge, height as designed", About, QRect(100, 50, 300, 1000), {100, 167}},
+    };
+    for (const TFitCase& C : Cases) {
+        const QPoint At = FitIntoArea(C.Frame, C.Available);
+        EXPECT_EQ(At, C.Expected) << C.Name;
+        const QRect Moved(At, C.Frame.size());
+        if (C.Frame.width() <= C.Available.width() && C.Frame.height() <= C.Available.height()) {
+            EXPECT_TRUE(C.Available.contains(Moved)) << C.Name;
+        }
+    }
+}
+
+enum class TWaiting { Settings, About, Export };
+
+class TDialogWindows : public TAppFixture {
+protected:
+    void SetUp() override {
+        TAppFixture::SetUp();
+        SetHelpMessageHandler([](QWidget*, const QString& Text) { ADD_FAILURE() << Text.toStdString(); });
+        TSaveDialog::SetHook([this](const TSaveDialog&) -> std::optional<QString> { return Out.filePath("x.wav"); });
+        TGenerator::SetMessageDlgOnceHook([](QMessageBox&, QCheckBox&) { return int(QMessageBox::No); });
+        StartApp();
+        ShowWindow();
+    }
+    void TearDown() override {
+        SetHelpMessageHandler({});
+        TSaveDialog::SetHook(nullptr);
+        TGenerator::SetMessageDlgOnceHook(nullptr);
+        TAppFixture::TearDown();
+    }
+
+    QWidget& Dialog(TWaiting Which) {
+        if (Which == TWaiting::Settings)
+            return S();
+        if (Which == TWaiting::About)
+            return *App->frmAbout;
+        return *App->frmWait;
+    }
+
+    // Opens the dialog and runs Check while it shows, with the keyboard.
+    void WhileShown(TWaiting Which, const std::function<void(QWidget&)>& Check) {
+        QWidget& D = Dialog(Which);
+        const auto Run = [&] {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &D; }));
+            Check(D);
+        };
+        if (Which != TWaiting::Export) {
+            W<QAction>(Which == TWaiting::Settings ? "CompatibilitySettings1" : "About1")->trigger();
+            Run();
+            return;
+        }
+        // the export shows its dialog only while it writes: the check runs at the
+        // first progress report
+        bool Ran = false;
+        auto* Bar = D.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+        const auto Connection = QObject::connect(Bar, &QProgressBar::valueChanged, Bar, [&](int V) {
+            if (V == 0 || Ran)
+                return;
+            Ran = true;
+            Run();
+        });
+        W<QAction>("SaveToneasWave1")->trigger();
+        QObject::disconnect(Connection);
+        EXPECT_TRUE(Ran);
+    }
+
+    QTemporaryDir Out;
+};
+
+TEST_F(TDialogWindows, SettingsAndAboutOpenWhollyOnTheMainWindowsScreen) {
+    const QRect Area = G().screen()->availableGeometry();
+    for (TWaiting Which : {TWaiting::Settings, TWaiting::About}) {
+        const bool Settings = Which == TWaiting::Settings;
+        const QPoint Design = Settings ? QPoint(776, 198) : QPoint(496, 167);
+        QRect Shown;
+        WhileShown(Which, [&](QWidget& D) { Shown = D.frameGeometry(); });
+        EXPECT_TRUE(Area.contains(Shown)) << Settings;
+        EXPECT_EQ(Shown.topLeft(), FitIntoArea(QRect(Design, Shown.size()), Area)) << Settings;
+        Dialog(Which).close();
+        // where the user put it, where that lies on the screen
+        Dialog(Which).move(Area.topLeft() + QPoint(5, 6));
+        WhileShown(Which, [&](QWidget& D) { EXPECT_EQ(D.pos(), Area.topLeft() + QPoint(5, 6)) << Settings; });
+        Dialog(Which).close();
+    }
+}
+
+} // namespace
+} // namespace zelvo::test
