@@ -1,9 +1,11 @@
 #include "app/dialog_window.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QMargins>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 
 namespace zelvo {
@@ -24,11 +26,62 @@ QMargins FrameOf(const QWidget& Window) {
             Outer.bottom() - Inner.bottom()};
 }
 
+// Watches a tied dialog and its main window.
+class TDialogTie : public QObject {
+public:
+    TDialogTie(QWidget& Dialog, QWidget& MainWindow) : QObject(&Dialog), FDialog(Dialog), FMainWindow(MainWindow) {
+        Dialog.installEventFilter(this);
+        MainWindow.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* E) override {
+        if (Watched == &FDialog)
+            WatchDialog(E->type());
+        else if (Watched == &FMainWindow)
+            WatchMainWindow(E->type());
+        return false;
+    }
+
+private:
+    // The tie holds while the dialog shows. It is made before the dialog is
+    // mapped, so that the window manager sees it from the start, and undone when
+    // the dialog hides: the toolkit counts a transient window's focus as its
+    // parent's, and the main window must count as active only once it is again.
+    void WatchDialog(QEvent::Type Type) {
+        if (Type == QEvent::Show) {
+            FMainWindow.winId();
+            FDialog.windowHandle()->setTransientParent(FMainWindow.windowHandle());
+        } else if (Type == QEvent::Hide) {
+            FDialog.windowHandle()->setTransientParent(nullptr);
+        }
+    }
+
+    // Under X the toolkit hands the focus of a waiting window on to its dialog
+    // itself; where the main window gets activated all the same, the dialog
+    // comes back, never left minimised behind it, and takes the keyboard.
+    void WatchMainWindow(QEvent::Type Type) {
+        if (Type != QEvent::WindowActivate || !FDialog.isVisible() || FMainWindow.isEnabled())
+            return;
+        if (FDialog.isMinimized())
+            FDialog.setWindowState(FDialog.windowState() & ~Qt::WindowMinimized);
+        BringToFront(FDialog);
+    }
+
+    QWidget& FDialog;
+    QWidget& FMainWindow;
+};
+
 } // namespace
 
 QPoint FitIntoArea(const QRect& Frame, const QRect& Available) {
     return {FitAxis(Frame.left(), Frame.width(), Available.left(), Available.width()),
             FitAxis(Frame.top(), Frame.height(), Available.top(), Available.height())};
+}
+
+void TieToMainWindow(QWidget& Dialog, QWidget& MainWindow) {
+    Dialog.setWindowModality(Qt::WindowModal);
+    new TDialogTie(Dialog, MainWindow);
 }
 
 void PlaceOnScreenOf(QWidget& Dialog, const QWidget& MainWindow) {

@@ -25,6 +25,7 @@ TfrmWait::TfrmWait(QWidget& MainWindow, QWidget* Parent)
     F.setPixelSize(10);
     setFont(F);
     setFixedSize(372, 108);
+    TieToMainWindow(*this, MainWindow);
     connect(ui->Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     FormCreate();
 }

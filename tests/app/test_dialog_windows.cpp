@@ -1,8 +1,13 @@
-// The windows that the disabled main window waits for: where they open.
+// The windows that the disabled main window waits for: what ties them to it,
+// where they open, and which window takes the keyboard when the main window is
+// chosen. Headless there is no window manager: these tests
+// see what the program itself decides and asks for.
 #include <QProgressBar>
 #include <QScreen>
+#include <QWindow>
 
 #include <functional>
+#include <sstream>
 
 #include "app_fixture.h"
 #include "app/dialog_window.h"
@@ -52,6 +57,9 @@ TEST(FitIntoArea, KeepsAPlaceThatFitsElseMovesTheLeastDistanceIntoTheArea) {
 }
 
 enum class TWaiting { Settings, About, Export };
+void PrintTo(TWaiting W, std::ostream* Os) {
+    *Os << (W == TWaiting::Settings ? "Settings" : W == TWaiting::About ? "About" : "Export");
+}
 
 class TDialogWindows : public TAppFixture {
 protected:
@@ -62,6 +70,7 @@ protected:
         TGenerator::SetMessageDlgOnceHook([](QMessageBox&, QCheckBox&) { return int(QMessageBox::No); });
         StartApp();
         ShowWindow();
+        G().installEventFilter(&MainActivations);
     }
     void TearDown() override {
         SetHelpMessageHandler({});
@@ -105,8 +114,93 @@ protected:
         EXPECT_TRUE(Ran);
     }
 
+    // True once the main window was made active and, after that, Dialog came
+    // back with the keyboard.
+    bool HandsOverTo(QWidget& D) {
+        return QTest::qWaitFor([&] {
+            return MainActivations.Count > 0 && QApplication::activeWindow() == &D && !D.isMinimized() &&
+                   QApplication::focusWidget() && QApplication::focusWidget()->window() == &D;
+        });
+    }
+
+    struct TActivations : QObject {
+        int Count = 0;
+        bool eventFilter(QObject*, QEvent* E) override {
+            Count += E->type() == QEvent::WindowActivate;
+            return false;
+        }
+    } MainActivations;
     QTemporaryDir Out;
 };
+
+class TTie : public TDialogWindows, public ::testing::WithParamInterface<TWaiting> {};
+
+TEST_P(TTie, TheDialogIsTransientForTheMainWindowAndModalToItWithoutGreyingOut) {
+    WhileShown(GetParam(), [&](QWidget& D) {
+        ASSERT_TRUE(D.windowHandle());
+        EXPECT_EQ(D.windowHandle()->transientParent(), G().windowHandle());
+        EXPECT_EQ(D.windowHandle()->modality(), Qt::WindowModal);
+        EXPECT_EQ(D.windowModality(), Qt::WindowModal);
+        // the main window is disabled as before; the dialog, which is no child of
+        // it, is not
+        EXPECT_FALSE(G().isEnabled());
+        EXPECT_TRUE(D.isEnabled());
+        EXPECT_EQ(D.parentWidget(), nullptr);
+    });
+    EXPECT_TRUE(Boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, TTie, ::testing::Values(TWaiting::Settings, TWaiting::About, TWaiting::Export),
+                         [](const ::testing::TestParamInfo<TWaiting>& I) {
+                             std::ostringstream Os;
+                             PrintTo(I.param, &Os);
+                             return Os.str();
+                         });
+
+struct THandOver {
+    const char* Name;
+    TWaiting Waiting;
+    bool DialogMinimised;  // alone, as some window managers allow
+};
+void PrintTo(const THandOver& C, std::ostream* Os) { *Os << C.Name; }
+
+class THandOverTest : public TDialogWindows, public ::testing::WithParamInterface<THandOver> {};
+
+TEST_P(THandOverTest, ChoosingTheMainWindowBringsBackTheDialogWithTheKeyboardAndItsKeys) {
+    const THandOver& C = GetParam();
+    WhileShown(C.Waiting, [&](QWidget& D) {
+        MainActivations.Count = 0;
+        if (C.DialogMinimised) {
+            D.showMinimized();
+            ASSERT_TRUE(D.isMinimized());
+        }
+        G().activateWindow();
+        ASSERT_TRUE(HandsOverTo(D));
+        EXPECT_FALSE(G().isEnabled());
+        // Return presses "Close" or "OK", Escape cancels the export
+        QTest::keyClick(QApplication::focusWidget(), C.Waiting == TWaiting::Export ? Qt::Key_Escape : Qt::Key_Return);
+    });
+    EXPECT_FALSE(Dialog(C.Waiting).isVisible());
+    EXPECT_TRUE(G().isEnabled());
+    if (C.Waiting == TWaiting::Settings) {
+        EXPECT_EQ(StoredInteger("Fs"), 2);  // "Close", not the close box
+    }
+    if (C.Waiting == TWaiting::Export) {
+        EXPECT_EQ(App->Synth.SampleIndex, 10000);  // cancelled at the first report
+        EXPECT_FALSE(QFile::exists(Out.filePath("x.wav")));
+    }
+    EXPECT_TRUE(Boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, THandOverTest,
+    ::testing::Values(THandOver{"Settings", TWaiting::Settings, false},
+                      THandOver{"SettingsMinimised", TWaiting::Settings, true},
+                      THandOver{"About", TWaiting::About, false},
+                      THandOver{"AboutMinimised", TWaiting::About, true},
+                      THandOver{"Export", TWaiting::Export, false},
+                      THandOver{"ExportMinimised", TWaiting::Export, true}),
+    [](const ::testing::TestParamInfo<THandOver>& I) { return std::string(I.param.Name); });
 
 TEST_F(TDialogWindows, SettingsAndAboutOpenWhollyOnTheMainWindowsScreen) {
     const QRect Area = G().screen()->availableGeometry();
