@@ -1,6 +1,6 @@
 // The windows that the disabled main window waits for: what ties them to it,
-// where they open, and which window takes the keyboard when the main window is
-// chosen. Headless there is no window manager: these tests
+// where they open, and which window takes the keyboard when the main window or
+// the help window is chosen. Headless there is no window manager: these tests
 // see what the program itself decides and asks for.
 #include <QProgressBar>
 #include <QScreen>
@@ -73,6 +73,8 @@ protected:
         G().installEventFilter(&MainActivations);
     }
     void TearDown() override {
+        if (THelpWindow* H = HelpWindow())
+            H->hide();
         SetHelpMessageHandler({});
         TSaveDialog::SetHook(nullptr);
         TGenerator::SetMessageDlgOnceHook(nullptr);
@@ -218,6 +220,55 @@ TEST_F(TDialogWindows, SettingsAndAboutOpenWhollyOnTheMainWindowsScreen) {
         Dialog(Which).close();
     }
 }
+
+// Which window the help window gives the keyboard back to when it closes.
+enum class TAsker { MainWindow, Settings, About, MainWindowThenAbout };
+
+struct THelpCase {
+    const char* Name;
+    TAsker Asker;
+};
+void PrintTo(const THelpCase& C, std::ostream* Os) { *Os << C.Name; }
+
+class THelpClose : public TDialogWindows, public ::testing::WithParamInterface<THelpCase> {};
+
+TEST_P(THelpClose, GivesTheKeyboardBackToTheWindowThatAskedIfItStillShows) {
+    const TAsker A = GetParam().Asker;
+    QWidget* Asker = &G();
+    if (A == TAsker::Settings || A == TAsker::About) {
+        Asker = &Dialog(A == TAsker::Settings ? TWaiting::Settings : TWaiting::About);
+        W<QAction>(A == TAsker::Settings ? "CompatibilitySettings1" : "About1")->trigger();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == Asker; }));
+        QTest::mouseClick(Asker->findChild<QPushButton*>(A == TAsker::Settings ? "HelpButton" : "AboutHelp"),
+                          Qt::LeftButton);
+    } else {
+        W<QAction>("Help2")->trigger();
+    }
+    THelpWindow* H = HelpWindow();
+    ASSERT_TRUE(H);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == H; }));
+    QWidget* Expected = Asker;
+    if (A == TAsker::MainWindowThenAbout) {
+        // the main window asked, then waits for the about box: that takes it
+        W<QAction>("About1")->trigger();
+        Expected = App->frmAbout.get();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == Expected; }));
+        H->activateWindow();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == H; }));
+    }
+
+    H->close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == Expected; }));
+    EXPECT_FALSE(H->isVisible());
+    EXPECT_TRUE(Expected->isVisible());
+}
+
+INSTANTIATE_TEST_SUITE_P(Askers, THelpClose,
+                         ::testing::Values(THelpCase{"MainWindow", TAsker::MainWindow},
+                                           THelpCase{"Settings", TAsker::Settings},
+                                           THelpCase{"About", TAsker::About},
+                                           THelpCase{"MainWindowThenAbout", TAsker::MainWindowThenAbout}),
+                         [](const ::testing::TestParamInfo<THelpCase>& I) { return std::string(I.param.Name); });
 
 } // namespace
 } // namespace zelvo::test
