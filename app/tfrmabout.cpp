@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <algorithm>
 
+#include "app/dialog_window.h"
 #include "app/strings.h"
 #include "app/tgenerator.h"
 #include "app/widgets.h"
@@ -58,6 +59,7 @@ TfrmAbout::TfrmAbout(TGenerator& Generator, QWidget* Parent)
         L->resize(L->width(), std::max(L->height(), L->fontMetrics().height()));
     setFixedSize(356, 377);
     move(496, 167);
+    TieToMainWindow(*this, Generator);
 
     ui->ProgramIcon->setPixmap(ProgramIcon().pixmap(32, 32));
     ui->OKButton->setFocus();

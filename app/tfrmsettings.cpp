@@ -3,10 +3,10 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QKeyEvent>
-#include <QShortcut>
 #include <cmath>
 #include <optional>
 
+#include "app/dialog_window.h"
 #include "app/strings.h"
 #include "app/tgenerator.h"
 #include "app/widgets.h"
@@ -60,6 +60,7 @@ TfrmSettings::TfrmSettings(TGenerator& Generator, TSynth& Synth, QWidget* Parent
     setFont(F);
     setFixedSize(233, 163);
     move(776, 198);
+    TieToMainWindow(*this, Generator);
     ui->Button1->setFocus();
 
     auto G = [this](void (TfrmSettings::*Method)()) {
@@ -68,9 +69,6 @@ TfrmSettings::TfrmSettings(TGenerator& Generator, TSynth& Synth, QWidget* Parent
     connect(ui->cboFsList, &QComboBox::activated, this, G(&TfrmSettings::cboFsListChange));
     connect(ui->Button1, &QPushButton::clicked, this, G(&TfrmSettings::Button1Click));
     connect(ui->HelpButton, &QPushButton::clicked, this, G(&TfrmSettings::HelpButtonClick));
-    // the dialog's own help context answers F1 too
-    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
-            G(&TfrmSettings::HelpButtonClick));
 
     FormCreate();
 }
@@ -177,8 +175,15 @@ void TfrmSettings::closeEvent(QCloseEvent* E) {
 }
 
 // No button is the default and none answers Escape: Enter presses only the
-// button with the focus.
+// button with the focus. F1 opens the dialog's own help context. It is a key of
+// the dialog, not a window shortcut: a shortcut waits until the toolkit counts
+// the dialog as the active window, which for a window tied to the main window
+// may come after the dialog already has the keys.
 void TfrmSettings::keyPressEvent(QKeyEvent* E) {
+    if (E->key() == Qt::Key_F1) {
+        GuardHandler([this] { HelpButtonClick(); });
+        return;
+    }
     if (!PressButtonForEnter(*this, *E))
         QWidget::keyPressEvent(E);
 }

@@ -3,11 +3,11 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFont>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QThread>
 
+#include "app/dialog_window.h"
 #include "app/message_box.h"
 #include "app/strings.h"
 #include "ui_tfrmwait.h"
@@ -25,6 +25,7 @@ TfrmWait::TfrmWait(QWidget& MainWindow, QWidget* Parent)
     F.setPixelSize(10);
     setFont(F);
     setFixedSize(372, 108);
+    TieToMainWindow(*this, MainWindow);
     connect(ui->Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     FormCreate();
 }
@@ -40,9 +41,7 @@ void TfrmWait::BeginExport() {
     if (QScreen* Screen = FMainWindow.screen())
         move(Screen->availableGeometry().center() - rect().center());
     show();
-    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
-        raise();
-    activateWindow();
+    BringToFront(*this);
     ui->Button1->setFocus();
     FMainWindow.repaint();
     repaint();
@@ -74,9 +73,7 @@ void TfrmWait::EndExport(TExportOutcome Outcome) {
     FMainWindow.removeEventFilter(this);
     hide();
     FMainWindow.setEnabled(true);
-    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
-        FMainWindow.raise();  // the headless platform has no stacking
-    FMainWindow.activateWindow();
+    BringToFront(FMainWindow);
 }
 
 void TfrmWait::Button1Click() { ExportCancel = true; }

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFocusEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLocale>
@@ -15,6 +14,7 @@
 #include <cmath>
 
 #include "app/ansi_text.h"
+#include "app/dialog_window.h"
 #include "app/message_box.h"
 #include "app/strings.h"
 #include "app/tfrmsettings.h"
@@ -304,12 +304,8 @@ void TGenerator::CompatibilitySettings1Click() {
     ApplicationHelpFile() = HelpFilePath;
     AudioOut1->StopAtOnce();
     setEnabled(false);
-    if (frmSettings) {
-        frmSettings->show();
-        if (QGuiApplication::platformName() != QLatin1String("offscreen"))
-            frmSettings->raise();  // the headless platform has no stacking
-        frmSettings->activateWindow();
-    }
+    if (frmSettings)
+        ShowOver(*frmSettings, *this);
 }
 
 bool TGenerator::event(QEvent* E) {

@@ -2,10 +2,10 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QShowEvent>
 
+#include "app/dialog_window.h"
 #include "app/strings.h"
 #include "app/tfrmabout.h"
 #include "app/tfrmsettings.h"
@@ -117,10 +117,7 @@ void TGenerator::Help2Click() {
 void TGenerator::About1Click() {
     ApplicationHelpFile() = HelpFilePath;
     setEnabled(false);
-    frmAbout->show();
-    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
-        frmAbout->raise();  // the headless platform has no stacking
-    frmAbout->activateWindow();
+    ShowOver(*frmAbout, *this);
 }
 
 } // namespace zelvo

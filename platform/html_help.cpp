@@ -1,6 +1,7 @@
 #include "platform/html_help.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -378,6 +379,13 @@ void THelpWindow::ShowTopic(std::shared_ptr<TChmFile> Chm, const QString& Topic)
     activateWindow();
 }
 
+void THelpWindow::closeEvent(QCloseEvent* E) {
+    QWidget::closeEvent(E);
+    // else the window manager picks a window, maybe a disabled one
+    if (FOpener && FOpener->isVisible())
+        FOpener->activateWindow();
+}
+
 QString THelpWindow::HelpFile() const { return FChm ? FChm->FileName() : QString(); }
 
 QString THelpWindow::CurrentTopic() const { return FBrowser->source().path(); }
@@ -495,6 +503,7 @@ void HtmlHelpContext(QWidget* Owner, const QString& ChmFile, int Context) {
     // asked for help is disabled behind a dialog.
     if (!WindowInstance())
         WindowInstance() = new THelpWindow(nullptr);
+    WindowInstance()->SetOpener(Owner ? Owner->window() : nullptr);
     WindowInstance()->ShowTopic(Chm, Topic);
 }
 

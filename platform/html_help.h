@@ -3,6 +3,7 @@
 // to show a topic of a compiled help file (.chm) by its context number. The
 // file is read with chmlib; the context number goes through the file's own
 // context map, and the topic is shown in one help window of the program.
+#include <QPointer>
 #include <QString>
 #include <QTextBrowser>
 #include <QUrl>
@@ -91,6 +92,10 @@ public:
     // Loads Chm (when it is not the file already shown) and shows Topic.
     void ShowTopic(std::shared_ptr<TChmFile> Chm, const QString& Topic);
 
+    // The window that asked for help last: it gets the keyboard back when the
+    // help window closes, if it still shows.
+    void SetOpener(QWidget* Window) { FOpener = Window; }
+
     // For tests and callers that need to know what is shown.
     QString HelpFile() const;
     QString CurrentTopic() const;  // path inside the file, e.g. "/main_window.htm"
@@ -100,6 +105,9 @@ public:
     QTreeWidget* Contents() const { return FContents; }
     QToolButton* BackButton() const { return FBack; }
     QToolButton* ForwardButton() const { return FForward; }
+
+protected:
+    void closeEvent(QCloseEvent* E) override;
 
 private:
     void LoadContents();
@@ -113,6 +121,7 @@ private:
     QToolButton* FBack;
     QToolButton* FForward;
     QToolButton* FHome;
+    QPointer<QWidget> FOpener;
 };
 
 // The help window, or null before the first topic was shown.
