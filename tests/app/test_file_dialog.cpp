@@ -172,8 +172,13 @@ std::function<bool()> AnswerReplace(QString& Text, QMessageBox::StandardButton B
     };
 }
 
-// The toolkit's own dialog, driven as a user types into it.
+// The toolkit's own dialog, driven as a user types into it. Under
+// ThreadSanitizer it is left out: the dialog lists folders on a thread of
+// Qt's, which hands its results over through locks the sanitizer cannot see.
 TEST_F(TNames, TheDialogTakesATypedPipeAsItIsAndAsksOnlyAboutAFileItReplaces) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "Qt's folder listing thread is invisible to ThreadSanitizer";
+#endif
     Make("kept.wav");
     ASSERT_EQ(::mkfifo(Bytes("fifo"), 0644), 0);
     TSaveDialog Save;
