@@ -72,7 +72,8 @@ TFileTarget ResolveFileTarget(const std::string& Path);
 //   target's own name is swept, only regular files with one link that belong
 //   to the effective user, and no link is followed. Whether another program
 //   has one open is not asked (a removed name takes nothing from it), and
-//   nothing another program does to these files can signal or stop the writer.
+//   nothing another program does to the leftovers can signal or stop the
+//   writer.
 // - The folder is opened once, at the start: the unnamed file, its name, the
 //   rename and the folder's flush all happen in that folder, even if it is
 //   moved or replaced by path meanwhile.
