@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cstring>
 #include <deque>
 #include <fcntl.h>
 #include <functional>
@@ -44,14 +45,13 @@ protected:
     }
     void Link(const char* Name, const QString& To) { ASSERT_EQ(::symlink(QFile::encodeName(To), Bytes(Name)), 0); }
     // a pipe standing as the program's standard output, its reader kept open
-    int PipeAsStdout() {
+    void PipeAsStdout() {
         int Ends[2];
         EXPECT_EQ(::pipe2(Ends, O_CLOEXEC), 0);
         SavedStdout = ::dup(1);
         ::dup2(Ends[1], 1);
         ::close(Ends[1]);
         Open.push_back(Ends[0]);
-        return 1;
     }
 
     QTemporaryDir Dir;
